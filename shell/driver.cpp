@@ -1,0 +1,78 @@
+#include "shell/driver.h"
+
+#include <chrono>
+#include <cstdint>
+
+#include "cmdline/arguments.h"
+#include "cmdline/options.h"
+#include "progression/progression.h"
+#include "shell/console.h"
+
+namespace tavrel {
+namespace {
+
+long long millisecondsNow() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int defaultRun(ImageBuffer* input, ImageBuffer* output, const std::string& outputName, int limit,
+               bool* failed) {
+  return runProgression(input, output, outputName, limit, failed);
+}
+
+}  // namespace
+
+int runDriver(int argc, char** argv, ProgressionRun run) {
+  if (!run) run = defaultRun;
+
+  FileParameter parameters[2];
+  parameters[0].defaultExtension = "ppm";
+  parameters[0].optionalLevel = 0;
+  parameters[0].direction = Input;
+  parameters[1].defaultExtension = "ppm";
+  parameters[1].optionalLevel = 0;
+  parameters[1].direction = Output;
+  parseCommandLine(argc, argv, 2, parameters);
+  const std::string& inputPath = parameters[0].path;
+  const std::string& outputPath = parameters[1].path;
+
+  // Only a warning: the store reads the file by its content, not its name.
+  if (!hasExtension(inputPath, "ppm")) errorLog("Input FileType is not supported.\n");
+
+  const int quietLevel = optionValue(QuietLevelOption);
+  if (quietLevel >= 2) progressLog("Input file: %s\n", inputPath.c_str());
+
+  const long long start = millisecondsNow();
+
+  ImageBuffer input;
+  ImageBuffer output;
+  if (!openImage(inputPath.c_str(), &input, Read, 0, WholeImage, Color, 1, 256)) {
+    errorLog("Unable to read input image %s.\n", inputPath.c_str());
+    destroyImage(&input);
+    return -1;
+  }
+  setImageSize(&output, input.width, input.height);
+  if (!openImage(outputPath.c_str(), &output, Create, optionValue(OverwriteOption), WholeImage,
+                 Color, 0, 256)) {
+    errorLog("Unable to initialize output image %s.\n", outputPath.c_str());
+    destroyImage(&input);
+    destroyImage(&output);
+    return -1;
+  }
+
+  bool failed = false;
+  const int codeSize = run(&input, &output, outputPath, optionValue(ColorDepthOption), &failed);
+
+  const double duration = static_cast<double>(millisecondsNow() - start) * 0.001;
+  if (quietLevel >= 2) progressLog("Duration:    %-10.6f seconds\n", duration);
+
+  const std::uint32_t pixels = input.width * input.height;
+  plainOutput("CodeSize : %i bytes %f bpp\n", codeSize, codeSize * 8.0 / pixels);
+
+  destroyImage(&input);
+  destroyImage(&output);
+  return failed ? -1 : 0;
+}
+
+}  // namespace tavrel

@@ -1,0 +1,3 @@
+#include "shell/driver.h"
+
+int main(int argc, char** argv) { return tavrel::runDriver(argc, argv); }
