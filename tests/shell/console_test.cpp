@@ -27,7 +27,8 @@ TEST(ConsoleTest, MessagesLongerThanTheOldBuffersComeOutWhole) {
   // The progress log once used 256 bytes and the error log 1024.
   for (std::size_t length : {255u, 256u, 257u, 1023u, 1024u, 1025u, 100000u}) {
     test::CapturedConsole console;
-    const std::string label = "R" + std::string(length, '1');
+    std::string label(1, 'R');
+    label.append(length, '1');
     EXPECT_EQ(progressLog("Path : %s\n", label.c_str()), static_cast<int>(label.size() + 8));
     errorLog("ERROR: File already exists: %s", label.c_str());
     EXPECT_EQ(console.out(), "Path : " + label + "\n");
