@@ -1,0 +1,54 @@
+// Bottom-up cluster tree over the distinct colours of an image.
+//
+// Node ids: 0 .. n-1 are the colours in order of discovery, n .. 2n-2 the
+// merged clusters in order of creation. A larger id is a newer cluster. The
+// merge chosen each time is the pair of live clusters with the least cost
+//   nA·nB / (nA + nB) · ΔE(A, B)
+// and among equal costs the pair whose newer cluster is newest, then whose
+// older cluster is newest. The newer cluster of a merge becomes its left
+// child, the older its right child.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "image/image_store.h"
+
+namespace tavrel {
+
+struct MergeTree {
+  std::uint32_t leafCount = 0;
+  std::vector<PackedColor> colour;   // representative colour per node
+  std::vector<std::int64_t> pixels;  // pixel total per node
+  std::vector<double> cost;          // merge cost; -1.0 for a leaf
+  std::vector<std::uint32_t> left;   // children of merge k at index k
+  std::vector<std::uint32_t> right;
+
+  std::uint32_t nodeCount() const { return static_cast<std::uint32_t>(colour.size()); }
+  bool isLeaf(std::uint32_t node) const { return node < leafCount; }
+  std::uint32_t leftOf(std::uint32_t node) const { return left[node - leafCount]; }
+  std::uint32_t rightOf(std::uint32_t node) const { return right[node - leafCount]; }
+  // The root is the last merge; a single colour has no merge and no root.
+  bool hasRoot() const { return leafCount >= 2; }
+  std::uint32_t root() const { return nodeCount() - 1; }
+};
+
+// colours[i] and counts[i] describe colour i in order of discovery; every
+// count is at least 1.
+MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
+                         const std::vector<std::int64_t>& counts);
+
+// The colour of a merged cluster: the pixel-weighted mean of its colours,
+// each channel truncated toward zero.
+PackedColor meanColour(std::uint64_t pixels, std::uint64_t sumRed, std::uint64_t sumGreen,
+                       std::uint64_t sumBlue);
+
+// The merge cost of two clusters, in exactly the order of operations that
+// decides the tree: the product, then the sum, then the quotient, then ΔE.
+inline double mergeCost(std::int64_t pixelsA, std::int64_t pixelsB, double difference) {
+  const double a = static_cast<double>(pixelsA);
+  const double b = static_cast<double>(pixelsB);
+  return (b * a) / (b + a) * difference;
+}
+
+}  // namespace tavrel
