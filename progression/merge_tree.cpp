@@ -19,7 +19,7 @@ constexpr std::uint32_t kNoCluster = std::numeric_limits<std::uint32_t>::max();
 // Lower bounds from box geometry are themselves rounded; shrinking them by far
 // more than their rounding error means a pair that could tie the best one is
 // never pruned, so the tie rule sees every candidate.
-constexpr double kBoundSlack = 1.0 - 1e-9;
+constexpr double kBoundSlackSquared = (1.0 - 1e-9) * (1.0 - 1e-9);
 
 using Point = std::array<double, 3>;
 
@@ -50,16 +50,16 @@ class ClusterIndex {
 
   void insert(std::uint32_t id) {
     const std::int32_t n = bucketFor(points_[id]);
-    members_[n].push_back(id);
+    members_[n].push_back(Member{lab_[id], pixels_[id], id});
     bucketOf_[id] = n;
     refreshUpwards(n);
   }
 
   void remove(std::uint32_t id) {
     std::int32_t n = bucketOf_[id];
-    std::vector<std::uint32_t>& members = members_[n];
+    std::vector<Member>& members = members_[n];
     for (std::size_t i = 0; i < members.size(); ++i) {
-      if (members[i] == id) {
+      if (members[i].id == id) {
         members[i] = members.back();
         members.pop_back();
         break;
@@ -73,27 +73,34 @@ class ClusterIndex {
   // among equal costs the newest of them. Returns false when x has none.
   bool bestOlderPartner(std::uint32_t x, double* bestCost, std::uint32_t* bestId) const {
     const Point& p = points_[x];
+    const LabColor& lab = lab_[x];
     const std::int64_t nx = pixels_[x];
     double best = kInfinity;
     std::uint32_t bestY = 0;
     bool found = false;
 
+    // Boxes are compared by the square of their lower bound, which spares a
+    // square root per box; the merge itself is decided on exact costs only.
+    double bestSquared = kInfinity;
     auto bound = [&](std::int32_t n) {
       const Node& node = nodes_[n];
       if (node.minId >= x) return kInfinity;  // empty, or only newer clusters
-      return mergeCost(nx, node.minPixels, boxDistance(p, node)) * kBoundSlack;
+      const double weight = static_cast<double>(node.minPixels) * static_cast<double>(nx) /
+                            (static_cast<double>(node.minPixels) + static_cast<double>(nx));
+      return weight * weight * boxDistanceSquared(p, node) * kBoundSlackSquared;
     };
 
     // The bucket the point falls in usually holds a cheap partner; starting
     // from it lets the search below discard most boxes at once.
     auto consider = [&](std::int32_t bucket) {
-      for (std::uint32_t y : members_[bucket]) {
-        if (y >= x) continue;
-        const double cost = mergeCost(nx, pixels_[y], labDistance(lab_[x], lab_[y]));
+      for (const Member& y : members_[bucket]) {
+        if (y.id >= x) continue;
+        const double cost = mergeCost(nx, y.pixels, labDistance(lab, y.lab));
         // Ties go to the newer partner.
-        if (cost < best || (cost == best && y > bestY)) {
+        if (cost < best || (cost == best && y.id > bestY)) {
           best = cost;
-          bestY = y;
+          bestSquared = cost * cost;
+          bestY = y.id;
           found = true;
         }
       }
@@ -108,7 +115,7 @@ class ClusterIndex {
     while (!stack.empty()) {
       auto [n, lowerBound] = stack.back();
       stack.pop_back();
-      if (lowerBound > best) continue;
+      if (lowerBound > bestSquared) continue;
       const Node& node = nodes_[n];
       if (node.child[0] < 0) {
         if (n != home) consider(n);
@@ -120,7 +127,7 @@ class ClusterIndex {
       const double boundB = bound(b);
       // Push the farther child first so the nearer one is searched first.
       auto worthSearching = [&](double lowerBound) {
-        return lowerBound != kInfinity && lowerBound <= best;
+        return lowerBound != kInfinity && lowerBound <= bestSquared;
       };
       if (boundA <= boundB) {
         if (worthSearching(boundB)) stack.emplace_back(b, boundB);
@@ -138,6 +145,13 @@ class ClusterIndex {
   }
 
  private:
+  // A bucket keeps what a search reads of its clusters next to each other.
+  struct Member {
+    LabColor lab;
+    std::int64_t pixels;
+    std::uint32_t id;
+  };
+
   struct Node {
     Point lo{};
     Point hi{};
@@ -155,18 +169,14 @@ class ClusterIndex {
     return n;
   }
 
-  static double boxDistance(const Point& p, const Node& node) {
+  static double boxDistanceSquared(const Point& p, const Node& node) {
+    // At most one of the two differences is positive in each dimension.
     double sum = 0.0;
     for (int d = 0; d < 3; ++d) {
-      double gap = 0.0;
-      if (p[d] < node.lo[d]) {
-        gap = node.lo[d] - p[d];
-      } else if (p[d] > node.hi[d]) {
-        gap = p[d] - node.hi[d];
-      }
+      const double gap = std::max(std::max(node.lo[d] - p[d], p[d] - node.hi[d]), 0.0);
       sum += gap * gap;
     }
-    return std::sqrt(sum);
+    return sum;
   }
 
   // Fixes the split planes from the leaf points; the buckets start empty.
@@ -217,13 +227,14 @@ class ClusterIndex {
     std::int64_t minPixels = std::numeric_limits<std::int64_t>::max();
     std::uint32_t minId = kNoCluster;
     if (node.child[0] < 0) {
-      for (std::uint32_t id : members_[n]) {
+      for (const Member& member : members_[n]) {
+        const Point& p = points_[member.id];
         for (int d = 0; d < 3; ++d) {
-          lo[d] = std::min(lo[d], points_[id][d]);
-          hi[d] = std::max(hi[d], points_[id][d]);
+          lo[d] = std::min(lo[d], p[d]);
+          hi[d] = std::max(hi[d], p[d]);
         }
-        minPixels = std::min(minPixels, pixels_[id]);
-        minId = std::min(minId, id);
+        minPixels = std::min(minPixels, member.pixels);
+        minId = std::min(minId, member.id);
       }
     } else {
       for (std::int32_t c : node.child) {
@@ -261,7 +272,7 @@ class ClusterIndex {
   std::vector<std::int32_t> parent_;
   std::vector<int> splitDim_;
   std::vector<double> splitValue_;
-  std::vector<std::vector<std::uint32_t>> members_;  // buckets only
+  std::vector<std::vector<Member>> members_;  // buckets only
   std::vector<std::int32_t> bucketOf_;
   mutable std::vector<std::pair<std::int32_t, double>> stack_;
 };

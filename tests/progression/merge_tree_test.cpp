@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <list>
 #include <random>
@@ -107,6 +108,36 @@ TEST(MergeTreeTest, MatchesBruteForceOnRandomColourSets) {
       used[c] = 1;
       colours.push_back(c);
       counts.push_back(1 + rng() % maxCount);
+    }
+    expectSameMerges(colours, counts, "seed " + std::to_string(seed));
+  }
+}
+
+TEST(MergeTreeTest, MatchesBruteForceOnSpreadColoursAndCounts) {
+  for (unsigned seed = 1; seed <= 60; ++seed) {
+    std::mt19937 rng(seed);
+    const int n = 50 + static_cast<int>(rng() % 150);
+    const bool clustered = seed % 2 == 0;  // colours in a few tight groups
+    std::vector<PackedColor> colours;
+    std::vector<std::int64_t> counts;
+    std::vector<char> used(1 << 24, 0);
+    PackedColor centre = 0;
+    while (static_cast<int>(colours.size()) < n) {
+      if (!clustered || colours.size() % 20 == 0) centre = rng() & 0xFFFFFF;
+      PackedColor c = rng() & 0xFFFFFF;
+      if (clustered) {
+        auto near = [&](int shift) {
+          int v = static_cast<int>((centre >> shift) & 0xFF) + static_cast<int>(rng() % 7) - 3;
+          return static_cast<PackedColor>(std::clamp(v, 0, 255)) << shift;
+        };
+        c = near(0) | near(8) | near(16);
+      }
+      if (used[c]) continue;
+      used[c] = 1;
+      colours.push_back(c);
+      // Heavy-tailed counts, as in photos: mostly 1, now and then thousands.
+      const unsigned r = rng() % 100;
+      counts.push_back(r < 70 ? 1 : r < 95 ? 1 + rng() % 20 : 1 + rng() % 5000);
     }
     expectSameMerges(colours, counts, "seed " + std::to_string(seed));
   }

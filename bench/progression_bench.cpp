@@ -1,0 +1,304 @@
+// Whole-process benchmark of the colour progression.
+//
+//   progression_bench --tavrel BIN --reference BIN --corpus DIR [--out DIR] [--quick]
+//
+// Runs the shipped binary (and, where it can finish, the reference build of
+// the literal procedure) on the photo corpus and on synthetic images, checks
+// that both give byte-identical output, and prints one table row per run:
+// image, colours, options, wall time, peak memory and the ratio to the
+// reference. Dump targets are stated against a plain write of the same bytes
+// into the same folder, measured in the same run. Exits non-zero when an
+// identity check fails.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <regex>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+struct Options {
+  std::string tavrel;
+  std::string reference;
+  std::string corpus;
+  std::string out;
+  bool quick = false;
+};
+
+struct Run {
+  double seconds = 0;
+  long peakKb = 0;
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+  std::map<std::string, std::string> dumps;  // file name -> bytes (when kept)
+  std::uintmax_t dumpBytes = 0;
+};
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> listFiles(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+        names.push_back(e->d_name);
+      }
+    }
+    closedir(d);
+  }
+  return names;
+}
+
+void clearDir(const std::string& dir) {
+  for (const std::string& name : listFiles(dir)) std::remove((dir + "/" + name).c_str());
+}
+
+// Runs program with args in a fresh folder; keeps the dumps when asked to.
+Run runJob(const std::string& program, const std::vector<std::string>& args,
+           const std::string& workDir, bool keepDumps) {
+  mkdir(workDir.c_str(), 0755);
+  clearDir(workDir);
+  const std::string outPath = workDir + "/.stdout";
+  const std::string errPath = workDir + "/.stderr";
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (chdir(workDir.c_str()) != 0) _exit(126);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  Run run;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.peakKb = usage.ru_maxrss;
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.out = std::regex_replace(readFile(outPath), std::regex("Duration:    [0-9.]+ *seconds"),
+                               "Duration: (masked)");
+  run.err = readFile(errPath);
+  for (const std::string& name : listFiles(workDir)) {
+    if (name[0] == '.') continue;
+    const std::string path = workDir + "/" + name;
+    struct stat info{};
+    stat(path.c_str(), &info);
+    run.dumpBytes += static_cast<std::uintmax_t>(info.st_size);
+    if (keepDumps) run.dumps[name] = readFile(path);
+  }
+  clearDir(workDir);
+  return run;
+}
+
+// The time of writing `files` files of `bytes` bytes each, one write per file.
+double plainWriteSeconds(const std::string& dir, int files, std::size_t bytes) {
+  mkdir(dir.c_str(), 0755);
+  std::vector<char> block(bytes, 'x');
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < files; ++i) {
+    const std::string path = dir + "/plain" + std::to_string(i);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) break;
+    std::fwrite(block.data(), 1, block.size(), f);
+    std::fclose(f);
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  clearDir(dir);
+  return seconds;
+}
+
+std::size_t countColours(const std::string& ppm) {
+  // Corpus files have the plain header "P6\n<w> <h>\n255\n".
+  std::size_t pos = 0;
+  for (int lines = 0; lines < 3; ++lines) pos = ppm.find('\n', pos) + 1;
+  std::unordered_set<std::uint32_t> colours;
+  for (std::size_t i = pos; i + 2 < ppm.size(); i += 3) {
+    colours.insert(static_cast<std::uint8_t>(ppm[i]) | static_cast<std::uint8_t>(ppm[i + 1]) << 8 |
+                   static_cast<std::uint8_t>(ppm[i + 2]) << 16);
+  }
+  return colours.size();
+}
+
+// About 2 MP with exactly `colours` distinct colours, scattered at random.
+void writeSyntheticImage(const std::string& path, std::size_t colours, unsigned seed) {
+  const int width = 1600, height = 1250;
+  std::mt19937 rng(seed);
+  std::vector<std::uint32_t> palette;
+  std::unordered_set<std::uint32_t> seen;
+  while (palette.size() < colours) {
+    std::uint32_t c = rng() & 0xFFFFFF;
+    if (seen.insert(c).second) palette.push_back(c);
+  }
+  std::string bytes = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+  const std::size_t pixels = static_cast<std::size_t>(width) * height;
+  for (std::size_t i = 0; i < pixels; ++i) {
+    const std::uint32_t c = palette[i < colours ? i : rng() % colours];
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>((c >> 8) & 0xFF));
+    bytes.push_back(static_cast<char>((c >> 16) & 0xFF));
+  }
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string joined(const std::vector<std::string>& args) {
+  std::string s;
+  for (const std::string& a : args) {
+    if (a.find('/') != std::string::npos) continue;  // file names are in the image column
+    s += (s.empty() ? "" : " ") + a;
+  }
+  return s;
+}
+
+bool sameOutput(const Run& a, const Run& b, std::string* why) {
+  if (a.exitCode != b.exitCode) return *why = "exit code", false;
+  if (a.out != b.out) return *why = "standard output", false;
+  if (a.err != b.err) return *why = "standard error", false;
+  if (a.dumps != b.dumps) return *why = "dump files", false;
+  return true;
+}
+
+void printRow(const std::string& image, std::size_t colours, const std::string& options,
+              const Run& run, const std::string& note) {
+  std::printf("| %-24s | %8zu | %-10s | %9.3f s | %8.1f MB | %s\n", image.c_str(), colours,
+              options.c_str(), run.seconds, run.peakKb / 1024.0, note.c_str());
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
+    if (a == "--tavrel") opt.tavrel = next();
+    else if (a == "--reference") opt.reference = next();
+    else if (a == "--corpus") opt.corpus = next();
+    else if (a == "--out") opt.out = next();
+    else if (a == "--quick") opt.quick = true;
+  }
+  if (opt.tavrel.empty() || opt.reference.empty() || opt.corpus.empty()) {
+    std::fprintf(stderr,
+                 "usage: progression_bench --tavrel BIN --reference BIN --corpus DIR [--out DIR] "
+                 "[--quick]\n");
+    return 2;
+  }
+  if (opt.out.empty()) {
+    struct stat info{};
+    opt.out = stat("/dev/shm", &info) == 0 ? "/dev/shm/tavrel-bench" : "bench-out";
+  }
+  mkdir(opt.out.c_str(), 0755);
+  const std::string work = opt.out + "/work";
+  int failures = 0;
+
+  std::printf("| %-24s | %8s | %-10s | %11s | %11s | %s\n", "image", "colours", "options", "time",
+              "peak mem", "notes");
+  std::printf("|%s|%s|%s|%s|%s|%s\n", std::string(26, '-').c_str(), std::string(10, '-').c_str(),
+              std::string(12, '-').c_str(), std::string(13, '-').c_str(),
+              std::string(13, '-').c_str(), "-------");
+
+  // Identity and speed against the reference on the posterised photos.
+  struct Small {
+    const char* file;
+    double minRatio;
+  };
+  for (const Small& s : {Small{"coffee-post300.ppm", 100}, Small{"coffee-post1500.ppm", 1000}}) {
+    const std::string input = opt.corpus + "/" + s.file;
+    const std::size_t colours = countColours(readFile(input));
+    if (opt.quick && colours > 1000) continue;
+    for (const char* limit : {"-C0", "-C256"}) {
+      const std::vector<std::string> args{limit, input, "out"};
+      const bool dumps = std::string(limit) != "-C0";
+      const Run fast = runJob(opt.tavrel, args, work, dumps);
+      const Run ref = runJob(opt.reference, args, work, dumps);
+      std::string why;
+      const bool same = sameOutput(fast, ref, &why);
+      if (!same) ++failures;
+      const double ratio = ref.seconds / fast.seconds;
+      char note[160];
+      std::snprintf(note, sizeof note, "reference %.2f s, %.0fx faster%s; output %s%s", ref.seconds,
+                    ratio, dumps ? "" : (ratio >= s.minRatio ? " (target met)" : " (TARGET MISSED)"),
+                    same ? "identical" : "DIFFERS in ", same ? "" : why.c_str());
+      printRow(s.file, colours, joined(args), fast, note);
+    }
+  }
+
+  // Real photos: speed and memory; dump runs against the plain-write floor.
+  struct Photo {
+    const char* file;
+    double computeTarget;  // seconds: -C0 limit, and the allowance over plain writes
+    double dumpAllowance;
+  };
+  for (const Photo& p : {Photo{"garden-1024x768.ppm", 2.0, 1.5},
+                         Photo{"ladybird-2560x1600.ppm", 5.0, 5.0}}) {
+    const std::string input = opt.corpus + "/" + p.file;
+    const std::string bytes = readFile(input);
+    const std::size_t colours = countColours(bytes);
+    const std::size_t pixels = (bytes.size() - 15) / 3;  // close enough for the memory target
+    const Run c0 = runJob(opt.tavrel, {"-C0", input, "out"}, work, false);
+    char note[200];
+    std::snprintf(note, sizeof note, "target %.1f s: %s", p.computeTarget,
+                  c0.seconds <= p.computeTarget ? "met" : "MISSED");
+    printRow(p.file, colours, "-C0", c0, note);
+    if (opt.quick) continue;
+    const Run c256 = runJob(opt.tavrel, {"-C256", input, "out"}, work, false);
+    const double plain = plainWriteSeconds(opt.out + "/plain", 255, c256.dumpBytes / 255);
+    std::snprintf(note, sizeof note, "plain write of the same %.0f MB %.2f s; target %.2f s: %s",
+                  c256.dumpBytes / 1e6, plain, plain + p.dumpAllowance,
+                  c256.seconds <= plain + p.dumpAllowance ? "met" : "MISSED");
+    printRow(p.file, colours, "-C256", c256, note);
+    const double memoryTarget = (16.0 * pixels + 400.0 * colours) / 1024 + 32 * 1024;
+    std::snprintf(note, sizeof note, "peak memory target %.1f MB: %s", memoryTarget / 1024,
+                  std::max(c0.peakKb, c256.peakKb) <= memoryTarget ? "met" : "MISSED");
+    printRow(p.file, colours, "(memory)", c256.peakKb > c0.peakKb ? c256 : c0, note);
+  }
+
+  // Growth with the number of colours at a fixed image size.
+  double previous = 0;
+  for (std::size_t colours : {1000u, 10000u, 100000u, 1000000u}) {
+    if (opt.quick && colours > 100000) break;
+    const std::string input = opt.out + "/synthetic-" + std::to_string(colours) + ".ppm";
+    writeSyntheticImage(input, colours, static_cast<unsigned>(colours));
+    const Run run = runJob(opt.tavrel, {"-C0", "-Q0", input, "out"}, work, false);
+    std::remove(input.c_str());
+    char note[120];
+    if (previous > 0) {
+      const double growth = run.seconds / previous;
+      std::snprintf(note, sizeof note, "%.1fx the previous decade (target at most 15x): %s",
+                    growth, growth <= 15 ? "met" : "MISSED");
+    } else {
+      std::snprintf(note, sizeof note, "synthetic 1600x1250");
+    }
+    printRow("synthetic-" + std::to_string(colours), colours, "-C0 -Q0", run, note);
+    previous = run.seconds;
+  }
+
+  if (failures) std::printf("\n%d identity check(s) FAILED\n", failures);
+  return failures ? 1 : 0;
+}
