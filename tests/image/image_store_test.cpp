@@ -142,15 +142,6 @@ TEST(ImageStoreOpenTest, ReadStateTakesTheKindOfTheFile) {
   EXPECT_EQ(getGrayPixel(&image, 2, 2), 0xFF);  // read past the end
   EXPECT_EQ(getColorPixel(&image, 1, 1), 0u);
   destroyImage(&image);
-
-  test::writeFile(path, header("P4", 9, 1) + "\x80\x80");
-  ASSERT_EQ(openForReading(path, &image), 1);
-  EXPECT_EQ(image.model, Bilevel);
-  EXPECT_EQ(image.maxValue, 1);
-  EXPECT_EQ(getPixel(&image, 1, 1), 0u);
-  EXPECT_EQ(getPixel(&image, 2, 1), 0xFFFFFFu);
-  EXPECT_EQ(getPixel(&image, 9, 1), 0u);
-  destroyImage(&image);
 }
 
 TEST(ImageStoreOpenTest, RefusedFilesLeaveNothingBehind) {
@@ -439,17 +430,6 @@ TEST(ImageStoreFileTest, CopyOfAMemoryImageAndItsFailures) {
   EXPECT_EQ(getColorPixel(&image, 1, 1), 0u);
   EXPECT_EQ(copyImageToFile(&image, path.c_str()), 0);
   EXPECT_EQ(rewindImage(&image), 0);
-}
-
-TEST(ImageStoreMessageTest, TableTexts) {
-  EXPECT_STREQ(storeMessage(MsgNoMemory), "Not enough memory to complete operation, aborted.");
-  EXPECT_STREQ(storeMessage(MsgBoundsExceed), "Bounds can not exseed image size.");
-  EXPECT_STREQ(storeMessage(MsgUnknownModel), "Unknow image representation model.");
-  EXPECT_STREQ(storeMessage(MsgUnknownMode), "Unknow file open mode.");
-  EXPECT_STREQ(storeMessage(MsgUnknownMethod), "Unknow image buffering method.");
-  EXPECT_STREQ(storeMessage(MsgInternal), "Internal error");
-  EXPECT_STREQ(storeMessage(10), "");
-  EXPECT_STREQ(storeMessage(-1), "");
 }
 
 }  // namespace
