@@ -223,7 +223,7 @@ TEST(ImageStoreOpenTest, WriteStateChecksComeBeforeTheFileIsTouched) {
   EXPECT_EQ(console.err(), "Invalid image size.ERROR: File already exists: " + path);
 }
 
-// Line buffers after the first kAllowedLines fail; the table is not affected.
+// Line buffers after the first gAllowedLines fail; the table is not affected.
 int gAllowedLines = 0;
 void* limitedAllocator(std::size_t size) {
   return gAllowedLines-- > 0 ? std::malloc(size) : nullptr;
