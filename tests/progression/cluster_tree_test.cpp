@@ -122,15 +122,6 @@ TEST(ClusterTreeTest, SingleClusterHasNoRoot) {
   EXPECT_EQ(forest.workList()->next, nullptr);
 }
 
-TEST(ClusterTreeTest, CostIsFormedInDoubleFromTheStart) {
-  // 100000 * 100000 does not fit 32 bits.
-  const PackedColor a = pack(255, 0, 0), b = pack(0, 0, 255);
-  Forest forest({{a, 100000}, {b, 100000}});
-  ClusterNode* root = forest.build();
-  ASSERT_NE(root, nullptr);
-  EXPECT_EQ(hex(root->cluster->mergeCost), hex(1e10 / 2e5 * difference(a, b)));
-}
-
 TEST(ClusterTreeTest, ZeroCostPairsMergeFirst) {
   // Black is measured as (1, 1, 1): that pair costs 0 and goes before the
   // close reds, although they are next to each other.

@@ -128,31 +128,5 @@ TEST(ColorHistogramTest, AnImageOfAnotherModelReadsAsBlack) {
   destroyImage(&gray);
 }
 
-TEST(ColorClusterTest, AddColorEntryPutsEntriesAtTheHead) {
-  ColorCluster* cluster = makeColorCluster();
-  EXPECT_EQ(cluster->entryCount, 0);
-  EXPECT_EQ(cluster->entries, nullptr);
-  EXPECT_EQ(cluster->mergeCost, -1.0);
-  addColorEntry(cluster, 1, 2, 3, 4);
-  addColorEntry(cluster, 5, 6, 7, 8);
-  EXPECT_EQ(cluster->entryCount, 2);
-  ASSERT_NE(cluster->entries, nullptr);
-  EXPECT_EQ(cluster->entries->red, 5);
-  EXPECT_EQ(cluster->entries->pixelCount, 8);
-  ASSERT_NE(cluster->entries->next, nullptr);
-  EXPECT_EQ(cluster->entries->next->blue, 3);
-  EXPECT_EQ(cluster->entries->next->next, nullptr);
-  EXPECT_EQ(pixelTotal(cluster), 12);
-  releaseCluster(cluster);
-
-  ColorEntry* entry = makeColorEntry();
-  EXPECT_EQ(entry->red, -1);
-  EXPECT_EQ(entry->green, -1);
-  EXPECT_EQ(entry->blue, -1);
-  EXPECT_EQ(entry->pixelCount, 0);
-  EXPECT_EQ(entry->next, nullptr);
-  delete entry;
-}
-
 }  // namespace
 }  // namespace tavrel
