@@ -23,10 +23,13 @@ test: build
 	$(CTEST) --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The dump prefix goes in front of the whole output path, so the job runs
-# inside out/run and the dumps land there as dump2_sample.ppm, dump3_…
+# inside out/run and the dumps land there as dump2_sample.ppm, dump3_... The
+# input is linked in under a plain name: the extension test reads the text
+# after the first dot, which a relative path like ../x.ppm would spoil.
 run: build
 	mkdir -p out/run
-	cd out/run && ../../$(BUILD)/tavrel $(RUN_OPTS) ../../$(SAMPLE) sample
+	ln -sf ../../$(SAMPLE) out/run/input.ppm
+	cd out/run && ../../$(BUILD)/tavrel $(RUN_OPTS) input.ppm sample
 	@echo "dumps written to out/run/"
 
 # A Debian package in $(BUILD)/. Its Depends field is read off the binary by
