@@ -3,10 +3,11 @@ BUILD     ?= build
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE     ?= cmake
 CTEST     ?= ctest
+CPACK     ?= cpack
 SAMPLE    ?= examples/coffee-post-320x240.ppm
 RUN_OPTS  ?= -C16
 
-.PHONY: all build configure test run clean
+.PHONY: all build configure test run package package-tools clean
 
 all: build
 
@@ -22,11 +23,31 @@ test: build
 	$(CTEST) --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The dump prefix goes in front of the whole output path, so the job runs
-# inside out/run and the dumps land there as dump2_sample.ppm, dump3_…
+# inside out/run and the dumps land there as dump2_sample.ppm, dump3_... The
+# input is linked in under a plain name: the extension test reads the text
+# after the first dot, which a relative path like ../x.ppm would spoil.
 run: build
 	mkdir -p out/run
-	cd out/run && ../../$(BUILD)/tavrel $(RUN_OPTS) ../../$(SAMPLE) sample
+	ln -sf ../../$(SAMPLE) out/run/input.ppm
+	cd out/run && ../../$(BUILD)/tavrel $(RUN_OPTS) input.ppm sample
 	@echo "dumps written to out/run/"
+
+# A Debian package in $(BUILD)/. Its Depends field is read off the binary by
+# dpkg-shlibdeps, which CPack finds through `file`; a fresh Debian 12 has
+# neither, so they are installed first when missing.
+package: build package-tools
+	cd $(BUILD) && $(CPACK) -G DEB
+	@ls $(BUILD)/*.deb
+
+package-tools:
+	@need=""; \
+	command -v dpkg-shlibdeps >/dev/null 2>&1 || need="$$need dpkg-dev"; \
+	command -v file >/dev/null 2>&1 || need="$$need file"; \
+	if [ -n "$$need" ]; then \
+	  sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
+	  $$sudo apt-get update && \
+	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y $$need; \
+	fi
 
 clean:
 	rm -rf $(BUILD) out

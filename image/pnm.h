@@ -22,6 +22,8 @@ enum FileKind : int {
 int fileExists(const char* path);
 std::FILE* openFileByMode(const char* path, int mode, int overwrite);
 int sniffFileKind(const char* path);
+// True when the stream is a regular file: only those are ever read as images.
+bool isRegularStream(std::FILE* stream);
 int skipHeaderComments(std::FILE* stream);
 
 int readPbmHeader(std::FILE* stream, std::uint32_t* width, std::uint32_t* height);
