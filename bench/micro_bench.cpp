@@ -38,7 +38,11 @@ void BM_BuildMergeTree(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(tavrel::buildMergeTree(colours, counts));
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_BuildMergeTree)->RangeMultiplier(10)->Range(1000, 100000)->Unit(benchmark::kMillisecond)->Complexity();
+BENCHMARK(BM_BuildMergeTree)
+    ->RangeMultiplier(10)
+    ->Range(1000, 100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
 
 }  // namespace
 

@@ -106,7 +106,7 @@ Run runJob(const std::string& program, const std::vector<std::string>& args,
   for (const std::string& name : listFiles(workDir)) {
     if (name[0] == '.') continue;
     const std::string path = workDir + "/" + name;
-    struct stat info{};
+    struct stat info {};
     stat(path.c_str(), &info);
     run.dumpBytes += static_cast<std::uintmax_t>(info.st_size);
     if (keepDumps) run.dumps[name] = readFile(path);
@@ -163,7 +163,8 @@ void writeSyntheticImage(const std::string& path, std::size_t colours, unsigned 
     bytes.push_back(static_cast<char>((c >> 8) & 0xFF));
     bytes.push_back(static_cast<char>((c >> 16) & 0xFF));
   }
-  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string joined(const std::vector<std::string>& args) {
@@ -197,11 +198,16 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
-    if (a == "--tavrel") opt.tavrel = next();
-    else if (a == "--reference") opt.reference = next();
-    else if (a == "--corpus") opt.corpus = next();
-    else if (a == "--out") opt.out = next();
-    else if (a == "--quick") opt.quick = true;
+    if (a == "--tavrel")
+      opt.tavrel = next();
+    else if (a == "--reference")
+      opt.reference = next();
+    else if (a == "--corpus")
+      opt.corpus = next();
+    else if (a == "--out")
+      opt.out = next();
+    else if (a == "--quick")
+      opt.quick = true;
   }
   if (opt.tavrel.empty() || opt.reference.empty() || opt.corpus.empty()) {
     std::fprintf(stderr,
@@ -210,7 +216,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (opt.out.empty()) {
-    struct stat info{};
+    struct stat info {};
     opt.out = stat("/dev/shm", &info) == 0 ? "/dev/shm/tavrel-bench" : "bench-out";
   }
   mkdir(opt.out.c_str(), 0755);
@@ -243,7 +249,8 @@ int main(int argc, char** argv) {
       const double ratio = ref.seconds / fast.seconds;
       char note[160];
       std::snprintf(note, sizeof note, "reference %.2f s, %.0fx faster%s; output %s%s", ref.seconds,
-                    ratio, dumps ? "" : (ratio >= s.minRatio ? " (target met)" : " (TARGET MISSED)"),
+                    ratio,
+                    dumps ? "" : (ratio >= s.minRatio ? " (target met)" : " (TARGET MISSED)"),
                     same ? "identical" : "DIFFERS in ", same ? "" : why.c_str());
       printRow(s.file, colours, joined(args), fast, note);
     }
@@ -255,8 +262,8 @@ int main(int argc, char** argv) {
     double computeTarget;  // seconds: -C0 limit, and the allowance over plain writes
     double dumpAllowance;
   };
-  for (const Photo& p : {Photo{"garden-1024x768.ppm", 2.0, 1.5},
-                         Photo{"ladybird-2560x1600.ppm", 5.0, 5.0}}) {
+  for (const Photo& p :
+       {Photo{"garden-1024x768.ppm", 2.0, 1.5}, Photo{"ladybird-2560x1600.ppm", 5.0, 5.0}}) {
     const std::string input = opt.corpus + "/" + p.file;
     const std::string bytes = readFile(input);
     const std::size_t colours = countColours(bytes);
@@ -290,8 +297,8 @@ int main(int argc, char** argv) {
     char note[120];
     if (previous > 0) {
       const double growth = run.seconds / previous;
-      std::snprintf(note, sizeof note, "%.1fx the previous decade (target at most 15x): %s",
-                    growth, growth <= 15 ? "met" : "MISSED");
+      std::snprintf(note, sizeof note, "%.1fx the previous decade (target at most 15x): %s", growth,
+                    growth <= 15 ? "met" : "MISSED");
     } else {
       std::snprintf(note, sizeof note, "synthetic 1600x1250");
     }

@@ -1,144 +1,187 @@
-// Progressive splitting: undoes the merges of the cluster tree in order of
-// decreasing cost, repainting the output image and writing one dump per
-// colour count.
 #include "progression/progression.h"
 
-#include <cstdint>
-#include <string>
+#include <memory>
+#include <queue>
+#include <vector>
 
 #include "cmdline/options.h"
-#include "progression/cluster_tree.h"
-#include "progression/splitting.h"
+#include "image/rgb_file.h"
+#include "progression/colour_histogram.h"
+#include "progression/merge_tree.h"
 #include "shell/console.h"
 
 namespace tavrel {
 namespace {
 
-bool listHolds(const ColorEntry* entry, int red, int green, int blue) {
-  for (; entry; entry = entry->next) {
-    if (entry->red == red && entry->green == green && entry->blue == blue) return true;
+constexpr std::uint32_t kNoParent = 0xFFFFFFFFu;
+
+// Where every node sits once the pixels are sorted by the tree's leaf order:
+// a node's pixels are the contiguous range [first, first + pixels).
+struct TreeLayout {
+  std::vector<std::int64_t> first;
+  std::vector<std::uint32_t> parent;
+};
+
+TreeLayout layOut(const MergeTree& tree) {
+  TreeLayout layout;
+  layout.first.assign(tree.nodeCount(), 0);
+  layout.parent.assign(tree.nodeCount(), kNoParent);
+  std::vector<std::uint32_t> stack{tree.root()};
+  while (!stack.empty()) {
+    const std::uint32_t node = stack.back();
+    stack.pop_back();
+    if (tree.isLeaf(node)) continue;
+    const std::uint32_t left = tree.leftOf(node);
+    const std::uint32_t right = tree.rightOf(node);
+    layout.parent[left] = node;
+    layout.parent[right] = node;
+    layout.first[left] = layout.first[node];
+    layout.first[right] = layout.first[node] + tree.pixels[left];
+    stack.push_back(right);
+    stack.push_back(left);
   }
-  return false;
+  return layout;
 }
 
-// An inner node's cluster came from a merge and holds at least two colours;
-// a leaf's histogram cluster holds exactly one.
-bool isInnerNode(const ClusterNode* node) {
-  return node && node->cluster && node->cluster->entryCount > 1;
+// The path label of a node: "R" for the root, then 1 for every step to a
+// left child and 0 for every step to a right child.
+std::string pathLabel(const MergeTree& tree, const TreeLayout& layout, std::uint32_t node) {
+  std::string digits;
+  for (std::uint32_t n = node; layout.parent[n] != kNoParent; n = layout.parent[n]) {
+    digits.push_back(tree.leftOf(layout.parent[n]) == n ? '1' : '0');
+  }
+  std::string label(1, 'R');
+  label.append(digits.rbegin(), digits.rend());
+  return label;
+}
+
+// The frontier of unsplit nodes. The next split is the node with the largest
+// merge cost; among equal costs the one further right in the tree, which is
+// the one whose pixel range starts later.
+struct FrontierEntry {
+  double cost;
+  std::int64_t first;
+  std::uint32_t node;
+};
+struct SplitsLater {
+  bool operator()(const FrontierEntry& a, const FrontierEntry& b) const {
+    if (a.cost != b.cost) return a.cost < b.cost;
+    return a.first < b.first;
+  }
+};
+
+// The output image as the bytes of a P6 body, repainted one cluster at a time
+// through the pixel order of the tree.
+class Canvas {
+ public:
+  Canvas(const ColourHistogram& histogram, const MergeTree& tree, const TreeLayout& layout)
+      : rgb_(histogram.pixelIds.size() * 3, 0xFF), order_(histogram.pixelIds.size()) {
+    std::vector<std::int64_t> next(tree.leafCount);
+    for (std::uint32_t leaf = 0; leaf < tree.leafCount; ++leaf) next[leaf] = layout.first[leaf];
+    for (std::size_t pixel = 0; pixel < histogram.pixelIds.size(); ++pixel) {
+      order_[next[histogram.pixelIds[pixel]]++] = static_cast<std::uint32_t>(pixel);
+    }
+  }
+
+  void paint(const MergeTree& tree, const TreeLayout& layout, std::uint32_t node,
+             PackedColor colour) {
+    const std::uint8_t r = colour & 0xFF, g = (colour >> 8) & 0xFF, b = (colour >> 16) & 0xFF;
+    const std::int64_t end = layout.first[node] + tree.pixels[node];
+    for (std::int64_t i = layout.first[node]; i < end; ++i) {
+      std::uint8_t* p = &rgb_[static_cast<std::size_t>(order_[i]) * 3];
+      p[0] = r;
+      p[1] = g;
+      p[2] = b;
+    }
+  }
+
+  const std::uint8_t* bytes() const { return rgb_.data(); }
+
+ private:
+  std::vector<std::uint8_t> rgb_;
+  std::vector<std::uint32_t> order_;
+};
+
+int channel(PackedColor colour, int shift) {
+  return static_cast<int>((colour >> shift) & 0xFF);
 }
 
 }  // namespace
 
-ClusterNode* findNextSplit(ClusterNode* node, PathLabel& out) {
-  if (node->cluster->label.empty()) return node;
-
-  PathLabel labelLeft;
-  PathLabel labelRight;
-  ClusterNode* left = findNextSplit(node->left, labelLeft);
-  ClusterNode* right = findNextSplit(node->right, labelRight);
-  if (left->cluster->mergeCost > right->cluster->mergeCost) {
-    out = labelLeft.empty() ? node->cluster->label + "1" : labelLeft;
-    return left;
-  }
-  out = labelRight.empty() ? node->cluster->label + "0" : labelRight;
-  return right;
-}
-
-int recolorSplit(ImageBuffer* output, ImageBuffer* input, ClusterNode* node) {
-  const ColorCluster* cluster = node->cluster;
-  const ColorCluster* left = node->left->cluster;
-  const ColorCluster* right = node->right->cluster;
-  int repainted = 0;
-  for (std::uint32_t y = 1; y <= input->height; ++y) {
-    for (std::uint32_t x = 1; x <= input->width; ++x) {
-      const PackedColor p = getColorPixel(input, x, y);
-      const int red = p & 0xFF;
-      const int green = (p >> 8) & 0xFF;
-      const int blue = (p >> 16) & 0xFF;
-      if (!listHolds(cluster->entries, red, green, blue)) continue;
-      // Every colour of the cluster that is not the left child's is the
-      // right child's, so only the left list is searched.
-      if (listHolds(left->entries, red, green, blue)) {
-        setColorPixel(output, x, y, left->color);
-      } else {
-        setColorPixel(output, x, y, right->color);
-      }
-      repainted += 1;
-    }
-  }
-  if (optionValue(QuietLevelOption) > 2) progressLog("Pixels updated : %i\n", repainted);
-  return repainted;
-}
-
-void releaseSubtree(ClusterNode* node) {
-  releaseCluster(node->cluster);
-  node->cluster = nullptr;
-  if (isInnerNode(node->left)) {
-    releaseSubtree(node->left);
-    delete node->left;
-    node->left = nullptr;
-  }
-  if (isInnerNode(node->right)) {
-    releaseSubtree(node->right);
-    delete node->right;
-    node->right = nullptr;
-  }
-}
-
-void releaseClusterTree(ClusterNode* root, ClusterNode* leaves, int leafCount) {
-  // The root is an inner node whenever it exists; with a single colour there
-  // is none, and the lone histogram cluster belongs to the leaf array.
-  if (root) {
-    releaseSubtree(root);
-    delete root;
-  }
-  releaseLeafNodes(leaves, leafCount);
-}
-
 int runProgression(ImageBuffer* input, ImageBuffer* output, const std::string& outputName,
                    int limit, bool* failed) {
   const int quietLevel = optionValue(QuietLevelOption);
+  // With a limit of 2 or more every step writes a dump; otherwise no image
+  // of the run is ever seen, so nothing is painted.
+  const bool dumps = limit >= 2;
 
-  ColorCluster* workList = makeColorCluster();
-  const int colourCount = buildColorHistogram(input, workList);
-  ClusterNode* leaves = makeLeafNodes(workList, colourCount);
-  ClusterNode* root = buildClusterTree(workList);
-
-  int count = colourCount;
+  ColourHistogram histogram = collectColours(input, dumps);
+  const MergeTree tree = buildMergeTree(histogram.colours, histogram.counts);
+  int count = static_cast<int>(tree.leafCount);
   if (limit != 0 && limit < count) count = limit;
   const int steps = count - 1;
+  if (steps <= 0) return 0;
+
+  const TreeLayout layout = layOut(tree);
+  std::unique_ptr<Canvas> canvas;
+  if (dumps) {
+    canvas = std::make_unique<Canvas>(histogram, tree, layout);
+    histogram.pixelIds = std::vector<std::uint32_t>();
+  }
+
+  std::priority_queue<FrontierEntry, std::vector<FrontierEntry>, SplitsLater> frontier;
+  auto enter = [&](std::uint32_t node) {
+    // A leaf is never split: there are fewer steps than colours.
+    if (!tree.isLeaf(node)) frontier.push(FrontierEntry{tree.cost[node], layout.first[node], node});
+  };
+  enter(tree.root());
 
   for (int step = 0; step < steps; ++step) {
     if (quietLevel >= 2) {
-      const int percent =
-          static_cast<int>(static_cast<double>(step) / static_cast<double>(count) * 100.0);
+      const int percent = static_cast<int>(static_cast<double>(step) / count * 100.0);
       progressLog("Processing step %i - %i%%\n", step, percent);
     }
+    const std::uint32_t node = frontier.top().node;
+    frontier.pop();
+    const std::uint32_t left = tree.leftOf(node);
+    const std::uint32_t right = tree.rightOf(node);
+    enter(left);
+    enter(right);
 
-    PathLabel label;
-    ClusterNode* node = findNextSplit(root, label);
-    node->cluster->label = step == 0 ? PathLabel("R") : label;
-
-    recolorSplit(output, input, node);
-
-    if (quietLevel > 2) {
-      const PackedColor l = node->left->cluster->color;
-      const PackedColor r = node->right->cluster->color;
-      progressLog("Colors : %i:%i:%i %i:%i:%i\n", static_cast<int>(l & 0xFF),
-                  static_cast<int>((l >> 8) & 0xFF), static_cast<int>((l >> 16) & 0xFF),
-                  static_cast<int>(r & 0xFF), static_cast<int>((r >> 8) & 0xFF),
-                  static_cast<int>((r >> 16) & 0xFF));
-      progressLog("Path : %s\n", node->cluster->label.c_str());
+    if (canvas) {
+      canvas->paint(tree, layout, left, tree.colour[left]);
+      canvas->paint(tree, layout, right, tree.colour[right]);
     }
-
+    if (quietLevel > 2) {
+      progressLog("Pixels updated : %i\n", static_cast<int>(tree.pixels[node]));
+      const PackedColor l = tree.colour[left];
+      const PackedColor r = tree.colour[right];
+      progressLog("Colors : %i:%i:%i %i:%i:%i\n", channel(l, 0), channel(l, 8), channel(l, 16),
+                  channel(r, 0), channel(r, 8), channel(r, 16));
+      progressLog("Path : %s\n", pathLabel(tree, layout, node).c_str());
+    }
     if (step <= limit - 2) {
-      // The number in the name is the number of colours the image now has.
-      const std::string dumpName = "dump" + std::to_string(step + 2) + "_" + outputName;
-      if (!copyImageToFile(output, dumpName.c_str()) && failed) *failed = true;
+      const std::string name = formatString("dump%i_%s", step + 2, outputName.c_str());
+      if (!writeRgbFile(name.c_str(), input->width, input->height, canvas->bytes()) && failed) {
+        *failed = true;
+      }
     }
   }
-
-  releaseClusterTree(root, leaves, colourCount);
+  // Leave the output image as the steps painted it: the canvas after the
+  // last step, or, when every merge was undone, the input itself.
+  for (std::uint32_t y = 1; y <= output->height; ++y) {
+    for (std::uint32_t x = 1; x <= output->width; ++x) {
+      PackedColor colour;
+      if (canvas) {
+        const std::uint8_t* p =
+            canvas->bytes() + 3 * ((static_cast<std::size_t>(y) - 1) * input->width + (x - 1));
+        colour = p[0] | p[1] << 8 | static_cast<PackedColor>(p[2]) << 16;
+      } else {
+        colour = getColorPixel(input, x, y);
+      }
+      setColorPixel(output, x, y, colour);
+    }
+  }
   return 0;
 }
 

@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "progression/cluster_tree.h"
-#include "progression/progression_test_util.h"
-#include "progression/splitting.h"
+#include "reference/splitting.h"
+#include "support/progression_test_util.h"
 #include "support/test_support.h"
 
 namespace tavrel {
@@ -24,127 +23,17 @@ using test::pack;
 using test::QuietLevelScope;
 using test::TempDir;
 
-// ---------------------------------------------------------------------------
-// Choosing the next split, on trees built by hand.
+using Engine = int (*)(ImageBuffer*, ImageBuffer*, const std::string&, int, bool*);
 
-// Owns hand-made nodes and their clusters.
-class HandTree {
- public:
-  ~HandTree() {
-    for (ClusterNode* node : nodes_) {
-      releaseCluster(node->cluster);
-      delete node;
-    }
-  }
-  // label empty = unsplit.
-  ClusterNode* node(double cost, const std::string& label = "", ClusterNode* left = nullptr,
-                    ClusterNode* right = nullptr) {
-    ClusterNode* n = new ClusterNode{left, right, makeColorCluster()};
-    n->cluster->mergeCost = cost;
-    n->cluster->label = label;
-    n->cluster->node = n;
-    nodes_.push_back(n);
-    return n;
-  }
-  ClusterNode* leaf() { return node(-1.0); }
+// Every behaviour below holds for the shipped engine and for the literal
+// reference alike.
+class ProgressionTest : public ::testing::TestWithParam<Engine> {};
 
- private:
-  std::vector<ClusterNode*> nodes_;
-};
-
-TEST(FindNextSplitTest, TakesTheFrontierNodeOfLargestCostWithTiesToTheRight) {
-  struct Case {
-    const char* name;
-    // Builds the tree and returns {root, expected node}.
-    std::pair<ClusterNode*, ClusterNode*> (*build)(HandTree&);
-    const char* label;  // expected content of the buffer afterwards
-  };
-  const Case cases[] = {
-      {"unsplit root is returned, buffer untouched",
-       [](HandTree& t) {
-         ClusterNode* root = t.node(3.0, "", t.leaf(), t.leaf());
-         return std::make_pair(root, root);
-       },
-       "untouched"},
-      {"equal costs go right",
-       [](HandTree& t) {
-         ClusterNode* right = t.node(5.0, "", t.leaf(), t.leaf());
-         ClusterNode* root = t.node(9.0, "R", t.node(5.0, "", t.leaf(), t.leaf()), right);
-         return std::make_pair(root, right);
-       },
-       "R0"},
-      {"larger left cost goes left",
-       [](HandTree& t) {
-         ClusterNode* left = t.node(6.0, "", t.leaf(), t.leaf());
-         ClusterNode* root = t.node(9.0, "R", left, t.node(5.0, "", t.leaf(), t.leaf()));
-         return std::make_pair(root, left);
-       },
-       "R1"},
-      {"a leaf loses to an inner node of cost 0 on the right",
-       [](HandTree& t) {
-         ClusterNode* right = t.node(0.0, "", t.leaf(), t.leaf());
-         ClusterNode* root = t.node(9.0, "R", t.leaf(), right);
-         return std::make_pair(root, right);
-       },
-       "R0"},
-      {"a leaf loses to an inner node of cost 0 on the left",
-       [](HandTree& t) {
-         ClusterNode* left = t.node(0.0, "", t.leaf(), t.leaf());
-         ClusterNode* root = t.node(9.0, "R", left, t.leaf());
-         return std::make_pair(root, left);
-       },
-       "R1"},
-      {"the label of a deeper node is composed below",
-       [](HandTree& t) {
-         ClusterNode* target = t.node(7.0, "", t.leaf(), t.leaf());
-         ClusterNode* left = t.node(8.0, "R1", t.node(3.0, "", t.leaf(), t.leaf()), target);
-         ClusterNode* root = t.node(9.0, "R", left, t.node(5.0, "", t.leaf(), t.leaf()));
-         return std::make_pair(root, target);
-       },
-       "R10"},
-      {"a tie across levels goes to the right subtree",
-       [](HandTree& t) {
-         ClusterNode* left = t.node(8.0, "R1", t.node(5.0, "", t.leaf(), t.leaf()), t.leaf());
-         ClusterNode* right = t.node(5.0, "", t.leaf(), t.leaf());
-         ClusterNode* root = t.node(9.0, "R", left, right);
-         return std::make_pair(root, right);
-       },
-       "R0"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    HandTree tree;
-    const auto [root, expected] = c.build(tree);
-    PathLabel label = "untouched";
-    EXPECT_EQ(findNextSplit(root, label), expected);
-    EXPECT_EQ(label, c.label);
-  }
-}
-
-TEST(FindNextSplitTest, LabelsGrowBeyondTwoHundredFiftyFourCharacters) {
-  // A chain: every inner node has a leaf on the left and the next, cheaper
-  // inner node on the right, so step k splits the node at depth k.
-  constexpr int kDepth = 300;
-  HandTree tree;
-  ClusterNode* below = tree.leaf();
-  std::vector<ClusterNode*> chain(kDepth + 1);
-  for (int depth = kDepth; depth >= 0; --depth) {
-    below = tree.node(1000.0 - depth, "", tree.leaf(), below);
-    chain[static_cast<std::size_t>(depth)] = below;
-  }
-  ClusterNode* root = chain[0];
-  root->cluster->label = "R";
-  PathLabel expected = "R";
-  for (int depth = 1; depth <= kDepth; ++depth) {
-    PathLabel label;
-    ClusterNode* node = findNextSplit(root, label);
-    ASSERT_EQ(node, chain[static_cast<std::size_t>(depth)]);
-    expected.push_back('0');
-    ASSERT_EQ(label, expected);
-    node->cluster->label = label;
-  }
-  EXPECT_EQ(chain[kDepth]->cluster->label.size(), 301u);
-}
+INSTANTIATE_TEST_SUITE_P(Engines, ProgressionTest,
+                         ::testing::Values(&runProgression, &reference::runProgression),
+                         [](const ::testing::TestParamInfo<Engine>& info) {
+                           return info.index == 0 ? "Shipped" : "Reference";
+                         });
 
 // ---------------------------------------------------------------------------
 // Whole runs on in-memory images.
@@ -174,7 +63,7 @@ struct RunResult {
   std::vector<std::string> files;
 };
 
-RunResult runOn(MemoryImage& input, int quietLevel, int limit,
+RunResult runOn(Engine engine, MemoryImage& input, int quietLevel, int limit,
                 const std::string& outputName = "out.ppm") {
   TempDir folder;
   MemoryImage output(input.get()->width, input.get()->height);
@@ -183,7 +72,7 @@ RunResult runOn(MemoryImage& input, int quietLevel, int limit,
     CurrentFolderScope inFolder(folder.path());
     QuietLevelScope quiet(quietLevel);
     CapturedConsole console;
-    run.result = runProgression(input.get(), output.get(), outputName, limit, &run.failed);
+    run.result = engine(input.get(), output.get(), outputName, limit, &run.failed);
     run.out = console.out();
     run.err = console.err();
   }
@@ -203,9 +92,9 @@ RunResult runOn(MemoryImage& input, int quietLevel, int limit,
 const std::vector<PackedColor> kFourColours = {pack(0, 0, 0), pack(1, 1, 1), pack(255, 0, 0),
                                                pack(0, 0, 255)};
 
-TEST(ProgressionTest, FourColoursSplitAsWorkedOutByHand) {
+TEST_P(ProgressionTest, FourColoursSplitAsWorkedOutByHand) {
   MemoryImage input(2, 2, kFourColours);
-  const RunResult run = runOn(input, 3, 0);
+  const RunResult run = runOn(GetParam(), input, 3, 0);
   EXPECT_EQ(run.out,
             "Processing step 0 - 0%\n"
             "Pixels updated : 4\n"
@@ -227,7 +116,7 @@ TEST(ProgressionTest, FourColoursSplitAsWorkedOutByHand) {
   EXPECT_TRUE(run.files.empty());
 }
 
-TEST(ProgressionTest, LimitCapsTheStepsAndTheDumps) {
+TEST_P(ProgressionTest, LimitCapsTheStepsAndTheDumps) {
   MemoryImage input(2, 2, kFourColours);
   struct Case {
     int limit;
@@ -248,19 +137,19 @@ TEST(ProgressionTest, LimitCapsTheStepsAndTheDumps) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.limit);
-    const RunResult run = runOn(input, 2, c.limit);
+    const RunResult run = runOn(GetParam(), input, 2, c.limit);
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.files, c.files);
     EXPECT_EQ(run.result, 0);
   }
 }
 
-TEST(ProgressionTest, NoStepLeavesTheOutputUntouchedAndSilent) {
+TEST_P(ProgressionTest, NoStepLeavesTheOutputUntouchedAndSilent) {
   const std::vector<PackedColor> white(6, 0xFFFFFF);
   {
     SCOPED_TRACE("limit 1");
     MemoryImage input(2, 2, kFourColours);
-    const RunResult run = runOn(input, 6, 1);
+    const RunResult run = runOn(GetParam(), input, 6, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_TRUE(run.files.empty());
     EXPECT_EQ(run.output, std::vector<PackedColor>(4, 0xFFFFFF));
@@ -268,7 +157,7 @@ TEST(ProgressionTest, NoStepLeavesTheOutputUntouchedAndSilent) {
   for (int limit : {0, 2, 256}) {
     SCOPED_TRACE(limit);
     MemoryImage input(3, 2, std::vector<PackedColor>(6, pack(30, 60, 90)));
-    const RunResult run = runOn(input, 3, limit);
+    const RunResult run = runOn(GetParam(), input, 3, limit);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.result, 0);
@@ -284,9 +173,9 @@ std::vector<PackedColor> hundredColours() {
   return pixels;
 }
 
-TEST(ProgressionTest, PercentageIsTruncatedAfterTheDoubleDivision) {
+TEST_P(ProgressionTest, PercentageIsTruncatedAfterTheDoubleDivision) {
   MemoryImage input(10, 10, hundredColours());
-  const RunResult run = runOn(input, 2, 0);
+  const RunResult run = runOn(GetParam(), input, 2, 0);
   std::vector<std::string> lines;
   std::istringstream text(run.out);
   for (std::string line; std::getline(text, line);) lines.push_back(line);
@@ -299,7 +188,7 @@ TEST(ProgressionTest, PercentageIsTruncatedAfterTheDoubleDivision) {
   EXPECT_EQ(run.output, hundredColours());
 }
 
-TEST(ProgressionTest, EachStepAddsOneColourToTheOutput) {
+TEST_P(ProgressionTest, EachStepAddsOneColourToTheOutput) {
   // A run limited to k colours leaves k colours in the output image, with
   // one dump for each count from 2 to k.
   std::vector<PackedColor> pixels;
@@ -309,11 +198,11 @@ TEST(ProgressionTest, EachStepAddsOneColourToTheOutput) {
   ASSERT_GT(n, 20u);
   for (std::size_t k = 2; k <= n; ++k) {
     SCOPED_TRACE(k);
-    const RunResult run = runOn(input, 0, static_cast<int>(k));
+    const RunResult run = runOn(GetParam(), input, 0, static_cast<int>(k));
     EXPECT_EQ(distinctColours(run.output), k);
     EXPECT_EQ(run.files.size(), k - 1);
   }
-  EXPECT_EQ(runOn(input, 0, 0).output, pixels);
+  EXPECT_EQ(runOn(GetParam(), input, 0, 0).output, pixels);
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 // Bottom-up merging of the histogram clusters into the cluster tree.
-#include "progression/cluster_tree.h"
+#include "reference/cluster_tree.h"
 
 #include <cstdint>
 
 #include "color/colour_difference.h"
 
-namespace tavrel {
+namespace tavrel::reference {
 
 std::int64_t pixelTotal(const ColorCluster* cluster) {
   // 64 bits: the total of a large cluster must not wrap.
@@ -120,4 +120,4 @@ ClusterNode* buildClusterTree(ColorCluster*& workList, const MergeObserver& obse
   return root;
 }
 
-}  // namespace tavrel
+}  // namespace tavrel::reference

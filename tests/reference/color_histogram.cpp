@@ -1,9 +1,9 @@
 // Cluster records, the colour histogram and the leaf level of the tree.
 #include <cstdint>
 
-#include "progression/cluster_tree.h"
+#include "reference/cluster_tree.h"
 
-namespace tavrel {
+namespace tavrel::reference {
 
 ColorEntry* makeColorEntry() {
   ColorEntry* entry = new ColorEntry;
@@ -114,4 +114,4 @@ void releaseLeafNodes(ClusterNode* leaves, int count) {
   delete[] leaves;
 }
 
-}  // namespace tavrel
+}  // namespace tavrel::reference

@@ -2,10 +2,17 @@
 // repainting its pixels, and releasing the tree.
 #pragma once
 
-#include "image/image_store.h"
-#include "progression/cluster_tree.h"
+#include <string>
 
-namespace tavrel {
+#include "image/image_store.h"
+#include "reference/cluster_tree.h"
+
+namespace tavrel::reference {
+
+// The literal progression run, kept as the oracle for the shipped engine: the
+// same messages, dumps and result, computed the slow, obvious way.
+int runProgression(ImageBuffer* input, ImageBuffer* output, const std::string& outputName,
+                   int limit, bool* failed = nullptr);
 
 // Returns the unsplit node below (or at) node whose parent is split and whose
 // merge cost is largest; equal costs go to the right. When that node lies
@@ -27,4 +34,4 @@ void releaseSubtree(ClusterNode* node);
 // colour has no tree).
 void releaseClusterTree(ClusterNode* root, ClusterNode* leaves, int leafCount);
 
-}  // namespace tavrel
+}  // namespace tavrel::reference

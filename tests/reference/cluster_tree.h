@@ -14,7 +14,7 @@
 
 #include "image/image_store.h"
 
-namespace tavrel {
+namespace tavrel::reference {
 
 struct ClusterNode;
 
@@ -93,4 +93,4 @@ using MergeObserver = std::function<void(const ClusterNode& inner)>;
 // head of the list.
 ClusterNode* buildClusterTree(ColorCluster*& workList, const MergeObserver& observer = nullptr);
 
-}  // namespace tavrel
+}  // namespace tavrel::reference

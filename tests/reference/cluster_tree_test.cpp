@@ -1,4 +1,4 @@
-#include "progression/cluster_tree.h"
+#include "reference/cluster_tree.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "color/colour_difference.h"
-#include "progression/progression_test_util.h"
-#include "progression/splitting.h"
+#include "reference/splitting.h"
+#include "support/progression_test_util.h"
 
-namespace tavrel {
+namespace tavrel::reference {
 namespace {
 
 using test::MemoryImage;
@@ -285,4 +285,4 @@ TEST(ClusterTreeTest, TreeOfAnImageHasOneInnerNodePerMerge) {
 }
 
 }  // namespace
-}  // namespace tavrel
+}  // namespace tavrel::reference

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "progression/cluster_tree.h"
-#include "progression/progression_test_util.h"
+#include "reference/cluster_tree.h"
+#include "support/progression_test_util.h"
 
-namespace tavrel {
+namespace tavrel::reference {
 namespace {
 
 using test::MemoryImage;
@@ -129,4 +129,4 @@ TEST(ColorHistogramTest, AnImageOfAnotherModelReadsAsBlack) {
 }
 
 }  // namespace
-}  // namespace tavrel
+}  // namespace tavrel::reference
