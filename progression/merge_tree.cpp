@@ -45,7 +45,11 @@ class ClusterIndex {
     splitDim_.reserve(nodeEstimate);
     splitValue_.reserve(nodeEstimate);
     members_.reserve(nodeEstimate);
-    build(ids, 0, ids.size(), -1);
+    cellLo_.reserve(nodeEstimate);
+    cellHi_.reserve(nodeEstimate);
+    const Point everywhereLo{-kInfinity, -kInfinity, -kInfinity};
+    const Point everywhereHi{kInfinity, kInfinity, kInfinity};
+    build(ids, 0, ids.size(), -1, everywhereLo, everywhereHi);
   }
 
   void insert(std::uint32_t id) {
@@ -105,37 +109,58 @@ class ClusterIndex {
         }
       }
     };
-    const std::int32_t home = bucketFor(p);
-    consider(home);
-
+    // Search a subtree depth first, the nearer child first, skipping boxes
+    // whose bound already exceeds the best cost found.
     std::vector<std::pair<std::int32_t, double>>& stack = stack_;
-    stack.clear();
-    double rootBound = bound(0);
-    if (rootBound < kInfinity) stack.emplace_back(0, rootBound);
-    while (!stack.empty()) {
-      auto [n, lowerBound] = stack.back();
-      stack.pop_back();
-      if (lowerBound > bestSquared) continue;
-      const Node& node = nodes_[n];
-      if (node.child[0] < 0) {
-        if (n != home) consider(n);
-        continue;
+    auto searchBelow = [&](std::int32_t top) {
+      const double topBound = bound(top);
+      if (topBound == kInfinity || topBound > bestSquared) return;
+      stack.clear();
+      stack.emplace_back(top, topBound);
+      while (!stack.empty()) {
+        auto [n, lowerBound] = stack.back();
+        stack.pop_back();
+        if (lowerBound > bestSquared) continue;
+        const Node& node = nodes_[n];
+        if (node.child[0] < 0) {
+          consider(n);
+          continue;
+        }
+        const std::int32_t a = node.child[0];
+        const std::int32_t b = node.child[1];
+        const double boundA = bound(a);
+        const double boundB = bound(b);
+        auto worthSearching = [&](double lowerBound) {
+          return lowerBound != kInfinity && lowerBound <= bestSquared;
+        };
+        if (boundA <= boundB) {
+          if (worthSearching(boundB)) stack.emplace_back(b, boundB);
+          if (worthSearching(boundA)) stack.emplace_back(a, boundA);
+        } else {
+          if (worthSearching(boundA)) stack.emplace_back(a, boundA);
+          if (worthSearching(boundB)) stack.emplace_back(b, boundB);
+        }
       }
-      const std::int32_t a = node.child[0];
-      const std::int32_t b = node.child[1];
-      const double boundA = bound(a);
-      const double boundB = bound(b);
-      // Push the farther child first so the nearer one is searched first.
-      auto worthSearching = [&](double lowerBound) {
-        return lowerBound != kInfinity && lowerBound <= bestSquared;
-      };
-      if (boundA <= boundB) {
-        if (worthSearching(boundB)) stack.emplace_back(b, boundB);
-        if (worthSearching(boundA)) stack.emplace_back(a, boundA);
-      } else {
-        if (worthSearching(boundA)) stack.emplace_back(a, boundA);
-        if (worthSearching(boundB)) stack.emplace_back(b, boundB);
-      }
+    };
+
+    // Start in the bucket the point falls in, then widen the search one
+    // ancestor at a time. Every cluster outside a node's cell is at least as
+    // far from the point as the cell's nearest wall, so once even the
+    // lightest cluster of all could not be cheaper from there, the search
+    // is complete.
+    if (nodes_[0].minId >= x) return false;  // no older cluster at all
+    const double lightest = static_cast<double>(nodes_[0].minPixels);
+    const double outsideWeight =
+        lightest * static_cast<double>(nx) / (lightest + static_cast<double>(nx));
+    std::int32_t n = bucketFor(p);
+    consider(n);
+    while (parent_[n] >= 0) {
+      const double wall = distanceToCellWall(p, n);
+      if (outsideWeight * outsideWeight * wall * wall * kBoundSlackSquared > bestSquared) break;
+      const std::int32_t parent = parent_[n];
+      const Node& up = nodes_[parent];
+      searchBelow(up.child[0] == n ? up.child[1] : up.child[0]);
+      n = parent;
     }
     if (found) {
       *bestCost = best;
@@ -160,6 +185,16 @@ class ClusterIndex {
     std::int32_t child[2] = {-1, -1};
   };
 
+  // How far a point inside a node's cell is from the nearest wall of that
+  // cell: everything outside the cell is at least this far away.
+  double distanceToCellWall(const Point& p, std::int32_t n) const {
+    double wall = kInfinity;
+    for (int d = 0; d < 3; ++d) {
+      wall = std::min(wall, std::min(p[d] - cellLo_[n][d], cellHi_[n][d] - p[d]));
+    }
+    return std::max(wall, 0.0);
+  }
+
   // Where a point belongs by the fixed split planes.
   std::int32_t bucketFor(const Point& p) const {
     std::int32_t n = 0;
@@ -181,13 +216,15 @@ class ClusterIndex {
 
   // Fixes the split planes from the leaf points; the buckets start empty.
   std::int32_t build(std::vector<std::uint32_t>& ids, std::size_t begin, std::size_t end,
-                     std::int32_t parent) {
+                     std::int32_t parent, const Point& cellLo, const Point& cellHi) {
     const std::int32_t n = static_cast<std::int32_t>(nodes_.size());
     nodes_.emplace_back();
     parent_.push_back(parent);
     splitDim_.push_back(0);
     splitValue_.push_back(0.0);
     members_.emplace_back();
+    cellLo_.push_back(cellLo);
+    cellHi_.push_back(cellHi);
     if (end - begin <= kBucketSize) return n;
 
     Point lo = points_[ids[begin]];
@@ -209,8 +246,13 @@ class ClusterIndex {
         ids.begin() + begin, ids.begin() + mid, ids.begin() + end,
         [&](std::uint32_t a, std::uint32_t b) { return points_[a][dim] < points_[b][dim]; });
     const double split = points_[ids[mid]][dim];
-    const std::int32_t left = build(ids, begin, mid, n);
-    const std::int32_t right = build(ids, mid, end, n);
+    // A point on the plane belongs to the right-hand cell.
+    Point leftHi = cellHi;
+    leftHi[dim] = split;
+    Point rightLo = cellLo;
+    rightLo[dim] = split;
+    const std::int32_t left = build(ids, begin, mid, n, cellLo, leftHi);
+    const std::int32_t right = build(ids, mid, end, n, rightLo, cellHi);
     splitDim_[n] = dim;
     splitValue_[n] = split;
     nodes_[n].child[0] = left;
@@ -273,6 +315,8 @@ class ClusterIndex {
   std::vector<int> splitDim_;
   std::vector<double> splitValue_;
   std::vector<std::vector<Member>> members_;  // buckets only
+  std::vector<Point> cellLo_;                 // the cell of each node by the split planes
+  std::vector<Point> cellHi_;
   std::vector<std::int32_t> bucketOf_;
   mutable std::vector<std::pair<std::int32_t, double>> stack_;
 };
