@@ -4,10 +4,12 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE     ?= cmake
 CTEST     ?= ctest
 CPACK     ?= cpack
-SAMPLE    ?= examples/coffee-post-320x240.ppm
+SAMPLE    ?= examples/coffee-320x240.ppm
 RUN_OPTS  ?= -C16
 
-.PHONY: all build configure test run package package-tools clean
+CORPUS    ?= ../shared/corpus
+
+.PHONY: bench all build configure test run package package-tools clean
 
 all: build
 
@@ -48,6 +50,16 @@ package-tools:
 	  $$sudo apt-get update && \
 	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y $$need; \
 	fi
+
+# Speed and memory on the photo corpus, against the reference build of the
+# literal procedure, with identity checks. Dumps go to a RAM-backed folder
+# where one exists.
+bench:
+	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTAVREL_BENCH=ON
+	$(CMAKE) --build $(BUILD) -j $(JOBS) --target tavrel tavrel_reference_cli progression_bench micro_bench
+	$(BUILD)/bench/micro_bench --benchmark_min_time=0.2
+	$(BUILD)/bench/progression_bench --tavrel $(BUILD)/tavrel \
+	  --reference $(BUILD)/tests/tavrel-reference --corpus $(CORPUS) $(BENCH_OPTS)
 
 clean:
 	rm -rf $(BUILD) out

@@ -546,6 +546,15 @@ int destroyImage(ImageBuffer* image) {
   return 1;
 }
 
+std::uint8_t* wholeColourLine(ImageBuffer* image, std::uint32_t y) {
+  const bool whole = image && image->model == Color && image->lines &&
+                     image->ringSize == image->height && image->firstLine == 1 &&
+                     image->ringPosition == 0 && image->xMin <= 1 && image->xMax >= image->width &&
+                     image->yMin <= 1 && image->yMax >= image->height;
+  if (!whole || y < 1 || y > image->height) return nullptr;
+  return image->lines[y - 1];
+}
+
 int copyImageToFile(ImageBuffer* source, const char* path) {
   if (!source || !source->lines) return 0;
   ImageBuffer copy;

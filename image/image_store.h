@@ -71,6 +71,12 @@ void setColorPixel(ImageBuffer* image, std::uint32_t x, std::uint32_t y, PackedC
 PackedColor getPixel(ImageBuffer* image, std::uint32_t x, std::uint32_t y);
 void setPixel(ImageBuffer* image, std::uint32_t x, std::uint32_t y, PackedColor color);
 
+// Line y (1-based) of a Color image whose lines are all in memory and whose
+// bounds are the whole image, or null for any other image. Bulk readers and
+// writers use it to skip the per-pixel calls: pixel x sits at bytes
+// 4(x - 1) .. 4(x - 1) + 2 as R, G, B.
+std::uint8_t* wholeColourLine(ImageBuffer* image, std::uint32_t y);
+
 int flushImage(ImageBuffer* image);
 int rewindImage(ImageBuffer* image);
 int destroyImage(ImageBuffer* image);

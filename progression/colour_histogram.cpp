@@ -53,14 +53,6 @@ class ColourTable {
   std::size_t size_ = 0;
 };
 
-// A whole-image Color store keeps line y in slot y - 1; read it directly
-// instead of through one call per pixel.
-bool isWholeColourImage(const ImageBuffer* image) {
-  return image->model == Color && image->lines != nullptr && image->ringSize == image->height &&
-         image->firstLine == 1 && image->ringPosition == 0 && image->xMin <= 1 &&
-         image->xMax >= image->width && image->yMin <= 1 && image->yMax >= image->height;
-}
-
 }  // namespace
 
 ColourHistogram collectColours(ImageBuffer* image, bool keepPixelIds) {
@@ -70,13 +62,12 @@ ColourHistogram collectColours(ImageBuffer* image, bool keepPixelIds) {
   if (keepPixelIds) histogram.pixelIds.resize(static_cast<std::size_t>(width) * height);
 
   ColourTable table;
-  const bool direct = isWholeColourImage(image);
   std::size_t pixel = 0;
   for (std::uint32_t y = 1; y <= height; ++y) {
-    const std::uint8_t* line = direct ? image->lines[y - 1] : nullptr;
+    const std::uint8_t* line = wholeColourLine(image, y);
     for (std::uint32_t x = 1; x <= width; ++x, ++pixel) {
       PackedColor colour;
-      if (direct) {
+      if (line) {
         const std::uint8_t* p = line + 4 * static_cast<std::size_t>(x - 1);
         colour = p[0] | (p[1] << 8) | (static_cast<PackedColor>(p[2]) << 16);
       } else {

@@ -102,6 +102,40 @@ class Canvas {
   std::vector<std::uint32_t> order_;
 };
 
+PackedColor pixelOf(ImageBuffer* image, std::uint32_t x, std::uint32_t y) {
+  if (const std::uint8_t* line = wholeColourLine(image, y)) {
+    const std::uint8_t* p = line + 4 * static_cast<std::size_t>(x - 1);
+    return p[0] | p[1] << 8 | static_cast<PackedColor>(p[2]) << 16;
+  }
+  return getColorPixel(image, x, y);
+}
+
+// Leaves the output image as the steps painted it: the canvas after the last
+// step, or, when every merge was undone, the input itself.
+void paintFinalState(ImageBuffer* output, ImageBuffer* input, const Canvas* canvas) {
+  for (std::uint32_t y = 1; y <= output->height; ++y) {
+    std::uint8_t* line = wholeColourLine(output, y);
+    for (std::uint32_t x = 1; x <= output->width; ++x) {
+      PackedColor colour;
+      if (canvas) {
+        const std::uint8_t* p =
+            canvas->bytes() + 3 * ((static_cast<std::size_t>(y) - 1) * input->width + (x - 1));
+        colour = p[0] | p[1] << 8 | static_cast<PackedColor>(p[2]) << 16;
+      } else {
+        colour = pixelOf(input, x, y);
+      }
+      if (line) {
+        std::uint8_t* q = line + 4 * static_cast<std::size_t>(x - 1);
+        q[0] = colour & 0xFF;
+        q[1] = (colour >> 8) & 0xFF;
+        q[2] = (colour >> 16) & 0xFF;
+      } else {
+        setColorPixel(output, x, y, colour);
+      }
+    }
+  }
+}
+
 int channel(PackedColor colour, int shift) {
   return static_cast<int>((colour >> shift) & 0xFF);
 }
@@ -167,21 +201,7 @@ int runProgression(ImageBuffer* input, ImageBuffer* output, const std::string& o
       }
     }
   }
-  // Leave the output image as the steps painted it: the canvas after the
-  // last step, or, when every merge was undone, the input itself.
-  for (std::uint32_t y = 1; y <= output->height; ++y) {
-    for (std::uint32_t x = 1; x <= output->width; ++x) {
-      PackedColor colour;
-      if (canvas) {
-        const std::uint8_t* p =
-            canvas->bytes() + 3 * ((static_cast<std::size_t>(y) - 1) * input->width + (x - 1));
-        colour = p[0] | p[1] << 8 | static_cast<PackedColor>(p[2]) << 16;
-      } else {
-        colour = getColorPixel(input, x, y);
-      }
-      setColorPixel(output, x, y, colour);
-    }
-  }
+  paintFinalState(output, input, canvas.get());
   return 0;
 }
 
