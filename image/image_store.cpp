@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "image/file_guard.h"
 #include "shell/console.h"
 
 namespace tavrel {
@@ -565,8 +566,13 @@ int copyImageToFile(ImageBuffer* source, const char* path) {
     for (std::uint32_t x = 1; x <= source->width; ++x)
       setPixel(&copy, x, y, getPixel(source, x, y));
   }
+  // The last lines leave the ring here; a write that failed anywhere (a full
+  // disk, a size limit) must not leave a truncated file that looks whole.
+  flushImage(&copy);
+  const int written = finishWrittenFile(copy.file, path);
+  copy.file = nullptr;
   destroyImage(&copy);
-  return 1;
+  return written;
 }
 
 }  // namespace tavrel

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "image/file_guard.h"
 #include "image/pnm.h"
 
 namespace tavrel {
@@ -12,9 +13,8 @@ int writeRgbFile(const char* path, std::uint32_t width, std::uint32_t height,
   if (!file) return 0;
   writePpmHeader(file, width, height, 255);
   const std::size_t bytes = static_cast<std::size_t>(width) * height * 3;
-  const bool complete = std::fwrite(rgb, 1, bytes, file) == bytes;
-  const bool closed = std::fclose(file) == 0;
-  return complete && closed ? 1 : 0;
+  std::fwrite(rgb, 1, bytes, file);
+  return finishWrittenFile(file, path);
 }
 
 }  // namespace tavrel

@@ -5,6 +5,7 @@
 
 #include "cmdline/arguments.h"
 #include "cmdline/options.h"
+#include "image/file_guard.h"
 #include "progression/progression.h"
 #include "shell/console.h"
 
@@ -52,6 +53,10 @@ int runDriver(int argc, char** argv, ProgressionRun run) {
     destroyImage(&input);
     return -1;
   }
+  // No file the run creates may take the input's place: a dump named like
+  // the photo would otherwise delete it before writing itself.
+  clearProtectedFileEntries();
+  protectFileEntry(inputPath.c_str());
   setImageSize(&output, input.width, input.height);
   if (!openImage(outputPath.c_str(), &output, Create, optionValue(OverwriteOption), WholeImage,
                  Color, 0, 256)) {
@@ -72,6 +77,7 @@ int runDriver(int argc, char** argv, ProgressionRun run) {
 
   destroyImage(&input);
   destroyImage(&output);
+  clearProtectedFileEntries();
   return failed ? -1 : 0;
 }
 
