@@ -72,6 +72,102 @@ void clearDir(const std::string& dir) {
   for (const std::string& name : listFiles(dir)) std::remove((dir + "/" + name).c_str());
 }
 
+// The kernel's peak-memory figure for a job includes whatever the process
+// that forked it held, so jobs are forked by a small process started before
+// the benchmark allocates anything. It reads a job (program, folder, output
+// files, arguments) from a pipe, runs it and answers with its status, peak
+// memory and wall time.
+struct JobResult {
+  int status;
+  long peakKb;
+  double seconds;
+};
+
+class Spawner {
+ public:
+  void start() {
+    int toChild[2];
+    int fromChild[2];
+    if (pipe(toChild) != 0 || pipe(fromChild) != 0) std::exit(2);
+    if (fork() == 0) {
+      close(toChild[1]);
+      close(fromChild[0]);
+      serve(toChild[0], fromChild[1]);
+      _exit(0);
+    }
+    close(toChild[0]);
+    close(fromChild[1]);
+    requests_ = toChild[1];
+    answers_ = fromChild[0];
+  }
+
+  JobResult run(const std::vector<std::string>& fields) {
+    std::string message;
+    for (const std::string& f : fields) message += f + '\0';
+    const std::uint32_t size = static_cast<std::uint32_t>(message.size());
+    if (write(requests_, &size, sizeof size) != sizeof size ||
+        write(requests_, message.data(), size) != static_cast<ssize_t>(size)) {
+      std::exit(2);
+    }
+    JobResult result{};
+    if (read(answers_, &result, sizeof result) != sizeof result) std::exit(2);
+    return result;
+  }
+
+ private:
+  static bool readAll(int fd, void* data, std::size_t size) {
+    char* p = static_cast<char*>(data);
+    while (size > 0) {
+      const ssize_t got = read(fd, p, size);
+      if (got <= 0) return false;
+      p += got;
+      size -= static_cast<std::size_t>(got);
+    }
+    return true;
+  }
+
+  // fields: program, folder, stdout file, stderr file, then the arguments.
+  static void serve(int requests, int answers) {
+    std::uint32_t size = 0;
+    while (readAll(requests, &size, sizeof size)) {
+      std::vector<char> message(size);
+      if (!readAll(requests, message.data(), size)) break;
+      std::vector<char*> fields;
+      for (std::size_t i = 0; i < size; i += std::strlen(&message[i]) + 1) {
+        fields.push_back(&message[i]);
+      }
+      const auto start = std::chrono::steady_clock::now();
+      const pid_t pid = fork();
+      if (pid == 0) {
+        const int out = open(fields[2], O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(fields[3], O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(err, 2);
+        if (chdir(fields[1]) != 0) _exit(126);
+        std::vector<char*> argv{fields[0]};
+        argv.insert(argv.end(), fields.begin() + 4, fields.end());
+        argv.push_back(nullptr);
+        execv(fields[0], argv.data());
+        _exit(127);
+      }
+      int status = 0;
+      rusage usage{};
+      wait4(pid, &status, 0, &usage);
+      JobResult result{};
+      result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      result.peakKb = usage.ru_maxrss;
+      result.seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      if (write(answers, &result, sizeof result) != sizeof result) break;
+    }
+  }
+
+  int requests_ = -1;
+  int answers_ = -1;
+};
+
+Spawner gSpawner;
+
 // Runs program with args in a fresh folder; keeps the dumps when asked to.
 Run runJob(const std::string& program, const std::vector<std::string>& args,
            const std::string& workDir, bool keepDumps) {
@@ -79,27 +175,13 @@ Run runJob(const std::string& program, const std::vector<std::string>& args,
   clearDir(workDir);
   const std::string outPath = workDir + "/.stdout";
   const std::string errPath = workDir + "/.stderr";
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(out, 1);
-    dup2(err, 2);
-    if (chdir(workDir.c_str()) != 0) _exit(126);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
+  std::vector<std::string> fields{program, workDir, outPath, errPath};
+  fields.insert(fields.end(), args.begin(), args.end());
+  const JobResult job = gSpawner.run(fields);
   Run run;
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  run.peakKb = usage.ru_maxrss;
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.seconds = job.seconds;
+  run.peakKb = job.peakKb;
+  run.exitCode = job.status;
   run.out = std::regex_replace(readFile(outPath), std::regex("Duration:    [0-9.]+ *seconds"),
                                "Duration: (masked)");
   run.err = readFile(errPath);
@@ -167,12 +249,10 @@ void writeSyntheticImage(const std::string& path, std::size_t colours, unsigned 
       .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string joined(const std::vector<std::string>& args) {
+// The options of a command line, without the two file names at its end.
+std::string optionsOf(const std::vector<std::string>& args) {
   std::string s;
-  for (const std::string& a : args) {
-    if (a.find('/') != std::string::npos) continue;  // file names are in the image column
-    s += (s.empty() ? "" : " ") + a;
-  }
+  for (std::size_t i = 0; i + 2 < args.size(); ++i) s += (s.empty() ? "" : " ") + args[i];
   return s;
 }
 
@@ -184,8 +264,14 @@ bool sameOutput(const Run& a, const Run& b, std::string* why) {
   return true;
 }
 
+int gFailures = 0;
+
 void printRow(const std::string& image, std::size_t colours, const std::string& options,
-              const Run& run, const std::string& note) {
+              const Run& run, std::string note) {
+  if (run.exitCode != 0) {
+    note = "FAILED with exit code " + std::to_string(run.exitCode) + ": " + run.err;
+    ++gFailures;
+  }
   std::printf("| %-24s | %8zu | %-10s | %9.3f s | %8.1f MB | %s\n", image.c_str(), colours,
               options.c_str(), run.seconds, run.peakKb / 1024.0, note.c_str());
   std::fflush(stdout);
@@ -194,6 +280,7 @@ void printRow(const std::string& image, std::size_t colours, const std::string& 
 }  // namespace
 
 int main(int argc, char** argv) {
+  gSpawner.start();
   Options opt;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -214,6 +301,16 @@ int main(int argc, char** argv) {
                  "usage: progression_bench --tavrel BIN --reference BIN --corpus DIR [--out DIR] "
                  "[--quick]\n");
     return 2;
+  }
+  // The jobs run in a folder of their own, so every path must be absolute.
+  for (std::string* path : {&opt.tavrel, &opt.reference, &opt.corpus}) {
+    if (char* resolved = realpath(path->c_str(), nullptr)) {
+      *path = resolved;
+      std::free(resolved);
+    } else {
+      std::fprintf(stderr, "progression_bench: cannot find %s\n", path->c_str());
+      return 2;
+    }
   }
   if (opt.out.empty()) {
     struct stat info {};
@@ -252,7 +349,7 @@ int main(int argc, char** argv) {
                     ratio,
                     dumps ? "" : (ratio >= s.minRatio ? " (target met)" : " (TARGET MISSED)"),
                     same ? "identical" : "DIFFERS in ", same ? "" : why.c_str());
-      printRow(s.file, colours, joined(args), fast, note);
+      printRow(s.file, colours, optionsOf(args), fast, note);
     }
   }
 
@@ -306,6 +403,7 @@ int main(int argc, char** argv) {
     previous = run.seconds;
   }
 
-  if (failures) std::printf("\n%d identity check(s) FAILED\n", failures);
+  failures += gFailures;
+  if (failures) std::printf("\n%d check(s) FAILED\n", failures);
   return failures ? 1 : 0;
 }

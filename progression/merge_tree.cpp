@@ -49,7 +49,7 @@ class ClusterIndex {
     cellHi_.reserve(nodeEstimate);
     const Point everywhereLo{-kInfinity, -kInfinity, -kInfinity};
     const Point everywhereHi{kInfinity, kInfinity, kInfinity};
-    build(ids, 0, ids.size(), -1, everywhereLo, everywhereHi);
+    build(ids, 0, ids.size(), addNode(-1, everywhereLo, everywhereHi));
   }
 
   void insert(std::uint32_t id) {
@@ -177,13 +177,28 @@ class ClusterIndex {
     std::uint32_t id;
   };
 
+  // Boxes are held in single precision, rounded outwards, so that a node
+  // takes 40 bytes and a search touches half the memory; a box that is a
+  // little larger only makes its bound a little lower, never wrong.
+  using Box = std::array<float, 3>;
   struct Node {
-    Point lo{};
-    Point hi{};
-    std::int64_t minPixels = 0;
+    Box lo{};
+    Box hi{};
+    std::uint32_t minPixels = 0;       // saturated, a lower bound all the same
     std::uint32_t minId = kNoCluster;  // kNoCluster when the box is empty
-    std::int32_t child[2] = {-1, -1};
+    std::int32_t child[2] = {-1, -1};  // children are adjacent: child[1] == child[0] + 1
   };
+
+  static float below(double v) {
+    float f = static_cast<float>(v);
+    return static_cast<double>(f) > v ? std::nextafter(f, -std::numeric_limits<float>::infinity())
+                                      : f;
+  }
+  static float above(double v) {
+    float f = static_cast<float>(v);
+    return static_cast<double>(f) < v ? std::nextafter(f, std::numeric_limits<float>::infinity())
+                                      : f;
+  }
 
   // How far a point inside a node's cell is from the nearest wall of that
   // cell: everything outside the cell is at least this far away.
@@ -208,15 +223,16 @@ class ClusterIndex {
     // At most one of the two differences is positive in each dimension.
     double sum = 0.0;
     for (int d = 0; d < 3; ++d) {
-      const double gap = std::max(std::max(node.lo[d] - p[d], p[d] - node.hi[d]), 0.0);
+      const double gap = std::max(
+          std::max(static_cast<double>(node.lo[d]) - p[d], p[d] - static_cast<double>(node.hi[d])),
+          0.0);
       sum += gap * gap;
     }
     return sum;
   }
 
   // Fixes the split planes from the leaf points; the buckets start empty.
-  std::int32_t build(std::vector<std::uint32_t>& ids, std::size_t begin, std::size_t end,
-                     std::int32_t parent, const Point& cellLo, const Point& cellHi) {
+  std::int32_t addNode(std::int32_t parent, const Point& cellLo, const Point& cellHi) {
     const std::int32_t n = static_cast<std::int32_t>(nodes_.size());
     nodes_.emplace_back();
     parent_.push_back(parent);
@@ -225,7 +241,14 @@ class ClusterIndex {
     members_.emplace_back();
     cellLo_.push_back(cellLo);
     cellHi_.push_back(cellHi);
-    if (end - begin <= kBucketSize) return n;
+    return n;
+  }
+
+  // Fixes the split planes of node n from the points ids[begin, end); the
+  // buckets start empty. Both children of a node are made together, so that
+  // a search reads their boxes from neighbouring memory.
+  void build(std::vector<std::uint32_t>& ids, std::size_t begin, std::size_t end, std::int32_t n) {
+    if (end - begin <= kBucketSize) return;
 
     Point lo = points_[ids[begin]];
     Point hi = lo;
@@ -239,7 +262,7 @@ class ClusterIndex {
     for (int d = 1; d < 3; ++d) {
       if (hi[d] - lo[d] > hi[dim] - lo[dim]) dim = d;
     }
-    if (hi[dim] == lo[dim]) return n;  // all points equal: one bucket
+    if (hi[dim] == lo[dim]) return;  // all points equal: one bucket
 
     const std::size_t mid = begin + (end - begin) / 2;
     std::nth_element(
@@ -247,35 +270,39 @@ class ClusterIndex {
         [&](std::uint32_t a, std::uint32_t b) { return points_[a][dim] < points_[b][dim]; });
     const double split = points_[ids[mid]][dim];
     // A point on the plane belongs to the right-hand cell.
-    Point leftHi = cellHi;
+    Point leftHi = cellHi_[n];
     leftHi[dim] = split;
-    Point rightLo = cellLo;
+    Point rightLo = cellLo_[n];
     rightLo[dim] = split;
-    const std::int32_t left = build(ids, begin, mid, n, cellLo, leftHi);
-    const std::int32_t right = build(ids, mid, end, n, rightLo, cellHi);
+    const Point cellLo = cellLo_[n];
+    const Point cellHi = cellHi_[n];
+    const std::int32_t left = addNode(n, cellLo, leftHi);
+    const std::int32_t right = addNode(n, rightLo, cellHi);
     splitDim_[n] = dim;
     splitValue_[n] = split;
     nodes_[n].child[0] = left;
     nodes_[n].child[1] = right;
-    return n;
+    build(ids, begin, mid, left);
+    build(ids, mid, end, right);
   }
 
   // Recomputes a node's aggregates; returns false when nothing changed, in
   // which case its ancestors need no update either.
   bool refresh(std::int32_t n) {
     Node& node = nodes_[n];
-    Point lo{kInfinity, kInfinity, kInfinity};
-    Point hi{-kInfinity, -kInfinity, -kInfinity};
-    std::int64_t minPixels = std::numeric_limits<std::int64_t>::max();
+    constexpr float kFloatInfinity = std::numeric_limits<float>::infinity();
+    Box lo{kFloatInfinity, kFloatInfinity, kFloatInfinity};
+    Box hi{-kFloatInfinity, -kFloatInfinity, -kFloatInfinity};
+    std::uint32_t minPixels = std::numeric_limits<std::uint32_t>::max();
     std::uint32_t minId = kNoCluster;
     if (node.child[0] < 0) {
       for (const Member& member : members_[n]) {
         const Point& p = points_[member.id];
         for (int d = 0; d < 3; ++d) {
-          lo[d] = std::min(lo[d], p[d]);
-          hi[d] = std::max(hi[d], p[d]);
+          lo[d] = std::min(lo[d], below(p[d]));
+          hi[d] = std::max(hi[d], above(p[d]));
         }
-        minPixels = std::min(minPixels, member.pixels);
+        minPixels = static_cast<std::uint32_t>(std::min<std::int64_t>(minPixels, member.pixels));
         minId = std::min(minId, member.id);
       }
     } else {
