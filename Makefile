@@ -9,7 +9,7 @@ RUN_OPTS  ?= -C16
 
 CORPUS    ?= ../shared/corpus
 
-.PHONY: bench all build configure test run package package-tools clean
+.PHONY: bench all build configure test run gallery package package-tools clean
 
 all: build
 
@@ -33,6 +33,11 @@ run: build
 	ln -sf ../../$(SAMPLE) out/run/input.ppm
 	cd out/run && ../../$(BUILD)/tavrel $(RUN_OPTS) input.ppm sample
 	@echo "dumps written to out/run/"
+
+# The README gallery: the sample photo at 2, 4, ... 64 colours as PNG files in
+# docs/gallery/. The script installs netpbm for the conversion when missing.
+gallery:
+	BUILD=$(BUILD) scripts/make-gallery.sh
 
 # A Debian package in $(BUILD)/. Its Depends field is read off the binary by
 # dpkg-shlibdeps, which CPack finds through `file`; a fresh Debian 12 has
