@@ -1,6 +1,7 @@
 #include "shell/driver.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 
 #include "cmdline/arguments.h"
@@ -26,6 +27,10 @@ int defaultRun(ImageBuffer* input, ImageBuffer* output, const std::string& outpu
 
 int runDriver(int argc, char** argv, ProgressionRun run) {
   if (!run) run = defaultRun;
+  // Under a file size limit the system would end the process in the middle
+  // of a dump and leave it truncated; ignored, the write fails instead, and
+  // the dump is removed and reported like any other failed write.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   FileParameter parameters[2];
   parameters[0].defaultExtension = "ppm";
