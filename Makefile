@@ -9,7 +9,7 @@ RUN_OPTS  ?= -C16
 
 CORPUS    ?= ../shared/corpus
 
-.PHONY: bench all build configure test run gallery package package-tools clean
+.PHONY: bench all build configure test test-asan run gallery package package-tools clean
 
 all: build
 
@@ -21,8 +21,23 @@ configure: $(BUILD)/CMakeCache.txt
 build: configure
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
+# In CI (CI=true) the suite runs a second time under the sanitizers.
 test: build
 	$(CTEST) --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+ifeq ($(CI),true)
+	$(MAKE) test-asan
+endif
+
+# The whole suite built with AddressSanitizer (leak checks included) and
+# UndefinedBehaviorSanitizer in a tree of its own; any report fails the test
+# that triggered it.
+ASAN_BUILD ?= build-asan
+test-asan:
+	$(CMAKE) -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREL_SANITIZE=ON
+	$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(CTEST) --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 # The dump prefix goes in front of the whole output path, so the job runs
 # inside out/run and the dumps land there as dump2_sample.ppm, dump3_... The
@@ -67,4 +82,4 @@ bench:
 	  --reference $(BUILD)/tests/tavrel-reference --corpus $(CORPUS) $(BENCH_OPTS)
 
 clean:
-	rm -rf $(BUILD) out
+	rm -rf $(BUILD) $(ASAN_BUILD) out
