@@ -15,9 +15,11 @@ namespace {
 
 // Line buffers a single input may take; a header claiming more fails its
 // open, as it would on a machine without that much memory.
-constexpr std::size_t kLineBudget = 64u << 20;
-// Images with more pixels are opened (and their lines read) but not walked.
-constexpr std::uint64_t kWalkLimit = 1u << 18;
+constexpr std::size_t kLineBudget = 16u << 20;
+// Larger images are opened (and their lines read) but not walked, windowed
+// or copied: each of their runs would cost as much as hundreds of small ones.
+constexpr std::uint64_t kWalkLimit = 1u << 16;
+constexpr std::uint32_t kWalkLines = 1024;
 
 struct Opened {
   ImageBuffer image;
@@ -81,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!whole.ok) return 0;
   checkOpenedRecord(whole.image);
   const std::uint64_t count = static_cast<std::uint64_t>(whole.image.width) * whole.image.height;
-  if (count > kWalkLimit) return 0;
+  if (count > kWalkLimit || whole.image.height > kWalkLines) return 0;
   const std::vector<PackedColor> pixels = walk(&whole.image);
 
   // Out-of-bounds reads answer by the model and never reach a line.
