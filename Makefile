@@ -83,3 +83,46 @@ bench:
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) out
+
+# Fuzzing with libFuzzer: clang builds the targets in $(FUZZ_BUILD), then each
+# runs for FUZZ_TIME seconds on a working corpus there, seeded from
+# tests/fuzz/corpus/<target> and tests/fuzz/crashers/<target>. A crash input
+# lands in $(FUZZ_BUILD)/artifacts/<target>/; copied into
+# tests/fuzz/crashers/<target>/ it is replayed by `make test` from then on.
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_TIME    ?= 60
+FUZZ_CXX     ?= clang++-14
+FUZZ_TARGETS ?= image_open cmdline job
+FUZZ_OPTS    ?= -timeout=25
+
+.PHONY: fuzz fuzz-tools
+
+fuzz: fuzz-tools
+	$(CMAKE) -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DTAVREL_FUZZ=ON
+	$(CMAKE) --build $(FUZZ_BUILD) -j $(JOBS) --target $(addsuffix _fuzz,$(FUZZ_TARGETS))
+	@root=$$(cd $(FUZZ_BUILD) && pwd); status=0; summary=""; \
+	for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $$root/corpus/$$t $$root/artifacts/$$t $$root/logs $$root/tmp; \
+	  cp tests/fuzz/corpus/$$t/* $$root/corpus/$$t/; \
+	  find tests/fuzz/crashers/$$t -type f ! -name '.*' -exec cp {} $$root/corpus/$$t/ \; ; \
+	  echo "== $$t: $(FUZZ_TIME) s"; \
+	  TMPDIR=$$root/tmp $$root/tests/fuzz/$${t}_fuzz -max_total_time=$(FUZZ_TIME) \
+	    -print_final_stats=1 -artifact_prefix=$$root/artifacts/$$t/ $(FUZZ_OPTS) \
+	    $$root/corpus/$$t > $$root/logs/$$t.log 2>&1 || status=1; \
+	  execs=$$(sed -n 's/^stat::number_of_executed_units: *//p' $$root/logs/$$t.log); \
+	  found=$$(ls $$root/artifacts/$$t | wc -l); \
+	  summary="$$summary$$t: $${execs:-?} execs, $$found artifact(s)\n"; \
+	done; \
+	printf "$$summary"; \
+	[ $$status -eq 0 ] || echo "a target stopped early: see $(FUZZ_BUILD)/logs/"; \
+	exit $$status
+
+# clang and its libFuzzer runtime, installed when a test link fails.
+fuzz-tools:
+	@if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' \
+	    | $(FUZZ_CXX) -fsanitize=fuzzer -x c++ - -o /dev/null >/dev/null 2>&1; then \
+	  sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
+	  $$sudo apt-get update && \
+	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y clang-14 libclang-rt-14-dev; \
+	fi
