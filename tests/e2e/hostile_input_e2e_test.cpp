@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,11 @@ struct Row {
   std::map<std::string, std::string> written;  // entries the run adds
   std::string limit;                           // a ulimit the run starts under
 };
+
+// Test listings name a row, not its bytes.
+void PrintTo(const Row& row, std::ostream* os) {
+  *os << row.name;
+}
 
 Row row(std::string name, std::vector<Entry> setup, std::vector<std::string> args, std::string out,
         std::string err, int exitCode, std::map<std::string, std::string> written = {},
