@@ -4,12 +4,12 @@
 // code and every entry of the folder afterwards, byte for byte.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <map>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/test_support.h"
