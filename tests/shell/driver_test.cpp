@@ -1,13 +1,14 @@
 // The driver's early returns, run in-process so that open files can be
 // counted and, in a sanitizer build, leaks checked right after the return;
 // and console messages longer than any fixed buffer.
+#include "shell/driver.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "image/image_store.h"
 #include "shell/console.h"
-#include "shell/driver.h"
 #include "support/test_support.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -20,7 +21,9 @@ namespace {
 namespace fs = std::filesystem;
 
 int gLinesLeft = 0;
-void* linesUntilExhausted(std::size_t size) { return gLinesLeft-- > 0 ? std::malloc(size) : nullptr; }
+void* linesUntilExhausted(std::size_t size) {
+  return gLinesLeft-- > 0 ? std::malloc(size) : nullptr;
+}
 
 std::size_t openDescriptors() {
   return static_cast<std::size_t>(
@@ -38,8 +41,7 @@ TEST(Driver, EarlyReturnsLeaveNothingOpen) {
        "Unable to read input image in.ppm.\n"},
       // The input's 30 lines are granted, the output's first is not.
       {test::makePpm(3, 30, std::vector<PackedColor>(90, 0x123456)), 30,
-       "Unable to initialize output image out.ppm.\n"},
-  };
+       "Unable to initialize output image out.ppm.\n"}};
   const fs::path home = fs::current_path();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.lineBuffers);

@@ -1,79 +1,126 @@
 // Helpers shared by the tests: exact-byte console capture, temporary folders,
-// images in memory and on disk, and runs of the real binary.
+// images in memory and on disk.
 #pragma once
 
-#include <cstdint>
-#include <cstdio>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "image/image_store.h"
+#include "shell/console.h"
 
 namespace tavrel::test {
 
+namespace fs = std::filesystem;
+using Colours = std::vector<PackedColor>;
+
 constexpr PackedColor pack(int red, int green, int blue) {
-  return static_cast<PackedColor>(red) | static_cast<PackedColor>(green) << 8 |
-         static_cast<PackedColor>(blue) << 16;
+  return static_cast<PackedColor>(red | green << 8 | blue << 16);
 }
 
 // Redirects the console channels into temporary files for its lifetime.
 class CapturedConsole {
  public:
-  CapturedConsole();
-  ~CapturedConsole();
+  CapturedConsole() { setConsoleStreams(out_, err_); }
+  ~CapturedConsole() {
+    setConsoleStreams(nullptr, nullptr);
+    std::fclose(out_);
+    std::fclose(err_);
+  }
   std::string out() { return read(out_); }
   std::string err() { return read(err_); }
 
  private:
-  static std::string read(std::FILE* stream);
-  std::FILE* out_;
-  std::FILE* err_;
+  static std::string read(std::FILE* stream) {
+    std::fflush(stream);
+    std::string text(static_cast<std::size_t>(std::ftell(stream)), '\0');
+    std::rewind(stream);
+    text.resize(std::fread(text.data(), 1, text.size(), stream));
+    return text;
+  }
+  std::FILE* out_ = std::tmpfile();
+  std::FILE* err_ = std::tmpfile();
 };
 
-// A fresh folder under the system's temporary folder, removed with its contents.
+// A fresh folder, removed with its contents when the object goes.
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
+  TempDir() {
+    if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
+  }
+  ~TempDir() { fs::remove_all(path_); }
   const std::string& path() const { return path_; }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
 
  private:
-  std::string path_;
+  std::string path_ = (fs::temp_directory_path() / "tavrel-test-XXXXXX").string();
 };
 
-// A memory-only Color image holding the pixels row by row (white where none
-// is given), as the driver creates its output.
+// A memory-only Color image of the pixels, row by row, white where none is
+// given, as the driver creates its output.
 class MemoryImage {
  public:
-  MemoryImage(std::uint32_t width, std::uint32_t height, const std::vector<PackedColor>& pixels);
+  MemoryImage(std::uint32_t width, std::uint32_t height, const std::vector<PackedColor>& pixels) {
+    setImageSize(&image_, width, height);
+    if (!openImage("", &image_, Create, 0, WholeImage, Color, 0, 256)) throw std::bad_alloc();
+    for (std::uint32_t i = 0; i < pixels.size(); ++i) {
+      setColorPixel(&image_, i % width + 1, i / width + 1, pixels[i]);
+    }
+  }
   ~MemoryImage() { destroyImage(&image_); }
   ImageBuffer* get() { return &image_; }
-  std::vector<PackedColor> pixels();
+  std::vector<PackedColor> pixels() {
+    std::vector<PackedColor> all;
+    for (std::uint32_t i = 0; i < image_.width * image_.height; ++i) {
+      all.push_back(getColorPixel(&image_, i % image_.width + 1, i / image_.width + 1));
+    }
+    return all;
+  }
 
  private:
   ImageBuffer image_;
 };
 
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& bytes);
-std::string dataPath(const std::string& name);
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::string dataPath(const std::string& name) {
+  return TAVREL_TEST_DATA "/" + name;
+}
+
 // Every entry below root by relative path: a file by its bytes, a link as
-// "<link to target>", a folder as "<folder>", anything else "<special>".
-std::map<std::string, std::string> entriesBelow(const std::string& root);
+// "<link to target>", a folder as "<folder>", anything else as "<special>".
+inline std::map<std::string, std::string> entriesBelow(const std::string& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    const fs::file_status status = item.symlink_status();
+    entries[fs::relative(item.path(), root).string()] =
+        fs::is_symlink(status)        ? "<link to " + fs::read_symlink(item.path()).string() + ">"
+        : fs::is_regular_file(status) ? readFile(item.path().string())
+        : fs::is_directory(status)    ? "<folder>"
+                                      : "<special>";
+  }
+  return entries;
+}
 
-// A P6 file with maxval 255; pixels are PackedColor values, row by row.
-std::string makePpm(std::uint32_t width, std::uint32_t height,
-                    const std::vector<PackedColor>& pixels);
-
-struct ProcessResult {
-  std::string out;  // the Duration figure masked, the only text that varies
-  std::string err;
-  int exitCode = -1;  // the exit status, or 128 + signal number
-};
-
-// Runs argv[0] with the arguments in the folder cwd, stdin from /dev/null.
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& cwd);
+// A P6 file with maxval 255 of the pixels, row by row.
+inline std::string makePpm(std::uint32_t width, std::uint32_t height,
+                           const std::vector<PackedColor>& pixels) {
+  std::string bytes = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+  for (PackedColor p : pixels) bytes += {char(p), char(p >> 8), char(p >> 16)};
+  return bytes;
+}
 
 }  // namespace tavrel::test
