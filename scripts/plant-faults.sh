@@ -15,7 +15,7 @@ grep -v '^#' scripts/faults.txt | grep -v '^$' | while IFS='|' read -r file chan
     caught="the build"
   else
     ctest --test-dir "$build" -j 2 --timeout 120 > "$build/fault.log" 2>&1
-    caught=$(sed -n 's/^ *[0-9]* - \([^ ]*\) .*/\1/p' "$build/fault.log" | tr '\n' ' ')
+    caught=$(sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p' "$build/fault.log" | tr '\n' ' ')
     [ -n "$caught" ] || caught="NOTHING"
   fi
   mv "$file.orig" "$file"

@@ -44,37 +44,27 @@ TEST(ColourDifference, KnownValuesToTheBit) {
         << k.c[0] << "," << k.c[1] << "," << k.c[2] << " " << k.c[3] << "," << k.c[4] << ","
         << k.c[5];
   }
+  // L, a, b (or X, Y, Z) of a colour under a white point (-1: XYZ).
   const struct {
-    int wp;
-    int c[3];
-    const char* bits[3];
-  } labs[] = {
-      {4, {255, 255, 255}, {"0x1.9p+6", "-0x1.41c60ba995cp-9", "0x1.30f773abd28p-8"}},
-      {4, {1, 1, 1}, {"0x1.18c1475ead606p-2", "-0x1.240b65f65p-16", "0x1.14c906b4cc8p-15"}},
-      {0, {255, 255, 255}, {"0x1.9p+6", "-0x1.78dbd1145f9e6p+4", "-0x1.69637fda9e882p+6"}},
-      {4, {255, 128, 0}, {"0x1.0c381dab886d1p+6", "0x1.569a61c7a9d8cp+5", "0x1.2811e0a7b3608p+6"}},
-      {4, {0, 0, 85}, {"0x1.7b018fa2ce923p+2", "0x1.157b0991d138ap+5", "-0x1.80f77e9ea2aa7p+5"}},
-      {4, {0, 51, 85}, {"0x1.422e07088a47ep+4", "-0x1.d727f2cf4a688p-1", "-0x1.8e736d5e56718p+4"}},
-      {4,
-       {0, 153, 170},
-       {"0x1.cddf9b26984bcp+5", "-0x1.b4ecb96baf72fp+4", "-0x1.2740abac744c7p+4"}}};
-  for (const auto& k : labs) {
-    const LabColor lab = colourToLab(k.wp, k.c[0], k.c[1], k.c[2]);
-    EXPECT_EQ(hex(lab.L), k.bits[0]) << k.c[0] << "," << k.c[1] << "," << k.c[2];
-    EXPECT_EQ(hex(lab.a), k.bits[1]) << k.c[0] << "," << k.c[1] << "," << k.c[2];
-    EXPECT_EQ(hex(lab.b), k.bits[2]) << k.c[0] << "," << k.c[1] << "," << k.c[2];
-  }
-  // Channels 10 and 11 sit on either side of the sRGB linear threshold.
-  const struct {
-    int c[3];
-    const char* bits[3];
-  } xyzs[] = {
-      {{10, 11, 12}, {"0x1.3ea83f6690952p-2", "0x1.52585e5d9750fp-2", "0x1.94974c58943bcp-2"}},
-      {{200, 100, 50}, {"0x1.cf4728d2241d2p+4", "0x1.5a0a2d500b4b1p+4", "0x1.6aa815fe40564p+2"}}};
-  for (const auto& k : xyzs) {
+    int wp, c[3];
+    std::string bits;
+  } points[] = {
+      {4, {255, 255, 255}, "0x1.9p+6 -0x1.41c60ba995cp-9 0x1.30f773abd28p-8"},
+      {4, {1, 1, 1}, "0x1.18c1475ead606p-2 -0x1.240b65f65p-16 0x1.14c906b4cc8p-15"},
+      {0, {255, 255, 255}, "0x1.9p+6 -0x1.78dbd1145f9e6p+4 -0x1.69637fda9e882p+6"},
+      {4, {255, 128, 0}, "0x1.0c381dab886d1p+6 0x1.569a61c7a9d8cp+5 0x1.2811e0a7b3608p+6"},
+      {4, {0, 0, 85}, "0x1.7b018fa2ce923p+2 0x1.157b0991d138ap+5 -0x1.80f77e9ea2aa7p+5"},
+      {4, {0, 51, 85}, "0x1.422e07088a47ep+4 -0x1.d727f2cf4a688p-1 -0x1.8e736d5e56718p+4"},
+      {4, {0, 153, 170}, "0x1.cddf9b26984bcp+5 -0x1.b4ecb96baf72fp+4 -0x1.2740abac744c7p+4"},
+      // Channels 10 and 11 lie on either side of the sRGB threshold.
+      {-1, {10, 11, 12}, "0x1.3ea83f6690952p-2 0x1.52585e5d9750fp-2 0x1.94974c58943bcp-2"},
+      {-1, {200, 100, 50}, "0x1.cf4728d2241d2p+4 0x1.5a0a2d500b4b1p+4 0x1.6aa815fe40564p+2"}};
+  for (const auto& k : points) {
+    const LabColor lab = colourToLab(k.wp < 0 ? 4 : k.wp, k.c[0], k.c[1], k.c[2]);
     const XyzColor xyz = srgbToXyz(k.c[0], k.c[1], k.c[2]);
-    EXPECT_EQ(std::tuple(hex(xyz.X), hex(xyz.Y), hex(xyz.Z)),
-              std::tuple(k.bits[0], k.bits[1], k.bits[2]));
+    EXPECT_EQ(k.wp < 0 ? hex(xyz.X) + " " + hex(xyz.Y) + " " + hex(xyz.Z)
+                       : hex(lab.L) + " " + hex(lab.a) + " " + hex(lab.b),
+              k.bits);
   }
   // pow with the rounded exponent, not cbrt: for 1000 it gives just under 10.
   EXPECT_EQ(hex(signedCubeRoot(1000.0)), "0x1.3ffffffffffffp+3");
