@@ -30,34 +30,6 @@ void PrintTo(const Row& row, std::ostream* os) {
   *os << row.name;
 }
 
-std::string decode(const std::string& text, const std::map<std::string, std::string>& defs) {
-  if (text.starts_with("@")) return test::readFile(test::dataPath(text.substr(1)));
-  std::string bytes;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\') {
-      const std::string plain = "nr0s", real("\n\r\0 ", 4);
-      const std::size_t at = plain.find(text[++i]);
-      bytes += text[i] == 'x' ? static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16))
-               : at == std::string::npos ? text[i]
-                                         : real[at];
-      i += text[i] == 'x' ? 2 : 0;
-    } else if (text[i] == '{') {
-      std::size_t end = i, star = text.find('*', i);
-      for (int depth = 0; (depth += text[end] == '{' ? 1 : text[end] == '}' ? -1 : 0) > 0;) ++end;
-      const std::string part = decode(text.substr(star + 1, end - star - 1), defs);
-      for (int n = std::stoi(text.substr(i + 1, star - i - 1)); n > 0; --n) bytes += part;
-      i = end;
-    } else if (text.compare(i, 2, "$(") == 0) {
-      const std::size_t end = text.find(')', i);
-      bytes += defs.at(text.substr(i + 2, end - i - 2));
-      i = end;
-    } else {
-      bytes += text[i];
-    }
-  }
-  return bytes;
-}
-
 std::vector<Row> rows() {
   std::ifstream in(TAVREL_E2E_CASES);
   std::map<std::string, std::string> defs;
@@ -67,16 +39,16 @@ std::vector<Row> rows() {
     const std::string key = line.substr(0, line.find(' ')), rest = line.substr(key.size() + 1);
     Strings words;
     std::istringstream split(rest);
-    for (std::string word; split >> word;) words.push_back(decode(word, defs));
+    for (std::string word; split >> word;) words.push_back(test::decode(word, defs));
     words.resize(std::max<std::size_t>(words.size(), 2));
     if (key == "def")
-      defs[rest.substr(0, rest.find(' '))] = decode(rest.substr(rest.find(' ') + 1), defs);
+      defs[rest.substr(0, rest.find(' '))] = test::decode(rest.substr(rest.find(' ') + 1), defs);
     if (key == "case") all.push_back({rest, {}, {}});
     Row& row = all.back();
     if (key == "run") row.args = words;
     if (key == "limit") row.limit = rest + "; ";
-    if (key == "out") row.out += decode(rest, defs);
-    if (key == "err") row.err += decode(rest, defs);
+    if (key == "out") row.out += test::decode(rest, defs);
+    if (key == "err") row.err += test::decode(rest, defs);
     if (key == "exit") row.exitCode = std::stoi(rest);
     if (key == "wrote") row.written[words[0]] = words[1];
     if (key == "file" || key == "folder" || key == "fifo" || key == "link" || key == "hardlink") {
@@ -93,7 +65,9 @@ void layOut(const std::string& root, const Strings& entry) {
   test::fs::create_directories(path.parent_path());
   if (entry[0] == "file") test::writeFile(path.string(), entry[2]);
   if (entry[0] == "folder") test::fs::create_directories(path);
-  if (entry[0] == "fifo") EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  if (entry[0] == "fifo") {
+    EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  }
   if (entry[0] == "link") test::fs::create_symlink(entry[2], path);
   if (entry[0] == "hardlink") test::fs::create_hard_link(test::fs::path(root) / entry[2], path);
 }
@@ -105,7 +79,7 @@ struct Outcome {
 };
 
 std::string quoted(const std::string& text) {
-  return "'" + std::regex_replace(text, std::regex("'"), "'\\''") + "'";
+  return std::string("'") + std::regex_replace(text, std::regex("'"), "'\\''") + "'";
 }
 
 // Through a shell for the limit; the timeout keeps a run that would block
@@ -115,7 +89,7 @@ Outcome runIn(const std::string& program, const Row& row) {
   for (const Strings& entry : row.setup) layOut(dir.path(), entry);
   std::string command =
       "cd " + quoted(dir.path()) + " && (" + row.limit + "exec timeout 120 " + quoted(program);
-  for (const std::string& arg : row.args) command += " " + quoted(arg);
+  for (const std::string& arg : row.args) (command += " ") += quoted(arg);
   const std::string out = capture.file("out"), err = capture.file("err");
   const int status = std::system((command + ") </dev/null >" + out + " 2>" + err).c_str());
   static const std::regex duration("Duration:    [0-9.]+ *seconds");

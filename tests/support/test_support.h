@@ -123,4 +123,35 @@ inline std::string makePpm(std::uint32_t width, std::uint32_t height,
   return bytes;
 }
 
+// The bytes a word of a table file stands for: \n, \r, \0, \\, \s (space)
+// and \xHH for their bytes, {N*TEXT} for TEXT N times, $(NAME) for defs[NAME],
+// and a word that starts with @ for the bytes of that file of tests/data.
+inline std::string decode(const std::string& text, const std::map<std::string, std::string>& defs) {
+  if (text.starts_with("@")) return readFile(dataPath(text.substr(1)));
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\') {
+      const std::string plain = "nr0s", real("\n\r\0 ", 4);
+      const std::size_t at = plain.find(text[++i]);
+      bytes += text[i] == 'x' ? static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16))
+               : at == std::string::npos ? text[i]
+                                         : real[at];
+      i += text[i] == 'x' ? 2 : 0;
+    } else if (text[i] == '{') {
+      std::size_t end = i, star = text.find('*', i);
+      for (int depth = 0; (depth += text[end] == '{' ? 1 : text[end] == '}' ? -1 : 0) > 0;) ++end;
+      const std::string part = decode(text.substr(star + 1, end - star - 1), defs);
+      for (int n = std::stoi(text.substr(i + 1, star - i - 1)); n > 0; --n) bytes += part;
+      i = end;
+    } else if (text.compare(i, 2, "$(") == 0) {
+      const std::size_t end = text.find(')', i);
+      bytes += defs.at(text.substr(i + 2, end - i - 2));
+      i = end;
+    } else {
+      bytes += text[i];
+    }
+  }
+  return bytes;
+}
+
 }  // namespace tavrel::test
