@@ -59,7 +59,8 @@ TEST(CommandLine, Table) {
       {"unknown", "ERROR: Unknown option -"},
       {"range", "ERROR: Parameter "}};
   std::ifstream in(TAVREL_CMDLINE_CASES);
-  for (std::string line; std::getline(in, line);) {
+  int rows = 0;
+  for (std::string line; std::getline(in, line); ++rows) {
     if (line.empty() || line[0] == '#') continue;
     SCOPED_TRACE(line.substr(0, 100));
     Strings field;
@@ -101,6 +102,7 @@ TEST(CommandLine, Table) {
                 field[4]);
     }
   }
+  EXPECT_GT(rows, 50);  // the table was found
   resetOptions();
 }
 
