@@ -41,8 +41,10 @@ std::vector<Row> rows() {
     std::istringstream split(rest);
     for (std::string word; split >> word;) words.push_back(test::decode(word, defs));
     words.resize(std::max<std::size_t>(words.size(), 2));
-    if (key == "def")
+    if (key == "def") {
       defs[rest.substr(0, rest.find(' '))] = test::decode(rest.substr(rest.find(' ') + 1), defs);
+      continue;
+    }
     if (key == "case") all.push_back({rest, {}, {}});
     Row& row = all.back();
     if (key == "run") row.args = words;
