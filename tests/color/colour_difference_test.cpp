@@ -28,10 +28,13 @@ TEST(ColourDifference, KnownValuesToTheBit) {
     for (int& value : c) fields >> value;
     std::string got;
     if (kind == "difference") got = hex(ColourDifference(c[0], c[1], c[2], c[3], c[4], c[5], c[6]));
-    const LabColor lab = colourToLab(c[0], c[1], c[2], c[3]);
-    if (kind == "lab") got = hex(lab.L) + " " + hex(lab.a) + " " + hex(lab.b);
-    const XyzColor xyz = srgbToXyz(c[0], c[1], c[2]);
-    if (kind == "xyz") got = hex(xyz.X) + " " + hex(xyz.Y) + " " + hex(xyz.Z);
+    if (kind == "lab") {
+      const LabColor lab = colourToLab(c[0], c[1], c[2], c[3]);
+      got = hex(lab.L) + " " + hex(lab.a) + " " + hex(lab.b);
+    } else if (kind == "xyz") {
+      const XyzColor xyz = srgbToXyz(c[0], c[1], c[2]);
+      got = hex(xyz.X) + " " + hex(xyz.Y) + " " + hex(xyz.Z);
+    }
     EXPECT_EQ(got, line.substr(line.find(" | ") + 3)) << line;
     ++rows;
   }
