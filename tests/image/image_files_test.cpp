@@ -135,6 +135,29 @@ TEST(ImageStore, OpenTakesTheKindOfTheFileOrRefusesIt) {
                                "ERROR: File already exists: " + path);
 }
 
+// Line buffers after the first gAllowedLines fail: a shrinking read window
+// settles for the buffers it got, but for no fewer than ten.
+int gAllowedLines = 0;
+void* limitedAllocator(std::size_t size) {
+  return gAllowedLines-- > 0 ? std::malloc(size) : nullptr;
+}
+
+TEST(ImageStore, AShrinkingWindowSettlesForTenLinesOrMore) {
+  test::TempDir dir;
+  test::writeFile(dir.file("in.ppm"), test::makePpm(2, 30, pattern(2, 30)));
+  setLineAllocator(limitedAllocator);
+  for (auto [allowed, method, opened] :
+       {std::tuple{10, ShrinkingWindow, 1}, {9, ShrinkingWindow, 0}, {10, FixedWindow, 0}}) {
+    gAllowedLines = allowed;
+    ImageBuffer image;
+    EXPECT_EQ(openImage(dir.file("in.ppm").c_str(), &image, Read, 0, method, Color, 1, 20), opened);
+    EXPECT_EQ(std::tuple(image.ringSize, getColorPixel(&image, 2, 30)),
+              opened ? std::tuple(10u, pattern(2, 30)[59]) : std::tuple(image.ringSize, 0u));
+    destroyImage(&image);
+  }
+  setLineAllocator(nullptr);
+}
+
 TEST(ImageStore, CopiesOfAMemoryImageAndTheirFailures) {
   test::TempDir dir;
   const test::Colours pixels = pattern(4, 25);
