@@ -202,7 +202,7 @@ TEST_F(DebianPackage, ControlFields) {
   EXPECT_NE(description.find("\n Tavrel turns one colour photo"), std::string::npos) << description;
 }
 
-TEST_F(DebianPackage, HoldsTheBinaryAndTheManPageOwnedByRoot) {
+TEST_F(DebianPackage, HoldsTheBinaryManPageAndDocsOwnedByRoot) {
   const test::ProcessResult listing = dpkgDeb({"--contents", package_});
   ASSERT_EQ(listing.exitCode, 0) << listing.err;
   // Each line: mode, owner, size, date, time, path.
@@ -221,7 +221,9 @@ TEST_F(DebianPackage, HoldsTheBinaryAndTheManPageOwnedByRoot) {
   }
   EXPECT_EQ(files, (std::map<std::string, std::string>{
                        {"./usr/bin/tavrel", "-rwxr-xr-x root/root"},
-                       {"./usr/share/man/man1/tavrel.1", "-rw-r--r-- root/root"},
+                       {"./usr/share/doc/tavrel/changelog.gz", "-rw-r--r-- root/root"},
+                       {"./usr/share/doc/tavrel/copyright", "-rw-r--r-- root/root"},
+                       {"./usr/share/man/man1/tavrel.1.gz", "-rw-r--r-- root/root"},
                    }));
 }
 
@@ -229,8 +231,9 @@ TEST_F(DebianPackage, PackagedBinaryRuns) {
   test::TempDir root;
   const test::ProcessResult unpacked = dpkgDeb({"--extract", package_, root.path()});
   ASSERT_EQ(unpacked.exitCode, 0) << unpacked.err;
-  EXPECT_EQ(test::readFile(root.file("usr/share/man/man1/tavrel.1")),
-            test::readFile(kManPageSource));
+  const test::ProcessResult manPage =
+      run(findProgram("gzip"), {"-dc", root.file("usr/share/man/man1/tavrel.1.gz")});
+  EXPECT_EQ(manPage.out, test::readFile(kManPageSource));
   expectUsageRun(run(root.file("usr/bin/tavrel"), {}));
   expectTwoColourJob(root.file("usr/bin/tavrel"));
 }
