@@ -41,8 +41,12 @@ if [ ${#inputs[@]} -eq 0 ]; then
   exit 2
 fi
 
+# Configured every time: a build folder made before the measuring tool
+# existed would not know its target.
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
+else
+  cmake -S "$root" -B "$build" >/dev/null
 fi
 cmake --build "$build" -j 2 --target tavrel tavrel_deltae
 tavrel="$build/tavrel"
@@ -72,32 +76,38 @@ scratch_parent="${TMPDIR:-/tmp}"
 scratch="$(mktemp -d "$scratch_parent/tavrel-compare.XXXXXX")"
 trap 'rm -rf "$scratch"' EXIT
 
-now() { echo "$EPOCHREALTIME"; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
-
-# Runs a command with its output kept aside; shows it and stops on failure.
-quietly() {
-  if ! "$@" >"$scratch/log" 2>&1; then
-    echo "compare: failed: $*" >&2
+# timed OUTPUT COMMAND...: runs the command with its standard output in
+# OUTPUT and sets `seconds` (wall clock) and `cpu` (user + system, its child
+# processes included). On failure shows the command's errors and stops.
+timed() {
+  local output="$1" TIMEFORMAT='%3R %3U %3S' status=0 user system
+  shift
+  { time "$@" >"$output" 2>"$scratch/log"; } 2>"$scratch/time" || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "compare: failed ($status): $*" >&2
     cat "$scratch/log" >&2
     exit 1
   fi
+  read -r seconds user system <"$scratch/time"
+  cpu="$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.3f", u + s }')"
 }
 
 mkdir -p "$results"
 csv="$results/results.csv"
-echo "photo,tool,k,mean,p95,colours,seconds" >"$csv"
+echo "photo,tool,k,mean,p95,colours,seconds,cpu" >"$csv"
 
-# measure PHOTO TOOL K REDUCED SECONDS: one row of the CSV. Every result is
-# brought to raw PPM with maxval 255 first: a tool may write a palette or
-# grey PNG, or a grey PNM, when few colours remain.
+# measure PHOTO TOOL K REDUCED: one row of the CSV, with the times of the
+# last `timed` run. Every result is brought to raw PPM with maxval 255
+# first: a tool may write a palette or grey PNG, or a grey PNM, when few
+# colours remain.
 measure() {
-  local name="$1" tool="$2" k="$3" reduced="$4" seconds="$5" line
-  ppmtoppm <"$reduced" >"$scratch/measured.ppm" 2>/dev/null
+  local name="$1" tool="$2" k="$3" reduced="$4" line mean p95 colours
+  ppmtoppm <"$reduced" >"$scratch/measured.ppm"
   line="$("$deltae" "$scratch/photo.ppm" "$scratch/measured.ppm")"
-  set -- $line
-  echo "$name,$tool,$k,$1,$2,$3,$seconds" >>"$csv"
-  printf '  %-12s k=%-3s mean %7s  p95 %7s  colours %3s  %6s s\n' "$tool" "$k" "$1" "$2" "$3" "$seconds"
+  read -r mean p95 colours <<<"$line"
+  echo "$name,$tool,$k,$mean,$p95,$colours,$seconds,$cpu" >>"$csv"
+  printf '  %-12s k=%-3s mean %7s  p95 %7s  colours %3s  %7s s  cpu %7s s\n' \
+    "$tool" "$k" "$mean" "$p95" "$colours" "$seconds" "$cpu"
 }
 
 for input in "${inputs[@]}"; do
@@ -110,38 +120,27 @@ for input in "${inputs[@]}"; do
   mkdir "$scratch/tavrel"
   ln -s ../photo.ppm "$scratch/tavrel/in.ppm"
 
-  start="$(now)"
-  (cd "$scratch/tavrel" && quietly "$tavrel" -Q0 -C256 in.ppm out)
-  seconds="$(elapsed "$start" "$(now)")"
+  timed /dev/null env -C "$scratch/tavrel" "$tavrel" -Q0 -C256 in.ppm out
   for k in "${counts[@]}"; do
     dump="$scratch/tavrel/dump${k}_out.ppm"
     # A photo with fewer than k colours gets no dump k: its last dump
     # already reproduces it exactly.
     [ -f "$dump" ] || dump="$scratch/photo.ppm"
-    measure "$name" Tavrel "$k" "$dump" "$seconds"
+    measure "$name" Tavrel "$k" "$dump"
   done
   rm -rf "$scratch/tavrel"
 
-  pnmtopng "$scratch/photo.ppm" >"$scratch/photo.png" 2>"$scratch/log" || { cat "$scratch/log" >&2; exit 1; }
+  timed "$scratch/photo.png" pnmtopng "$scratch/photo.ppm"
   for k in "${counts[@]}"; do
-    start="$(now)"
-    quietly pngquant --nofs --force --output "$scratch/pngquant.png" "$k" "$scratch/photo.png"
-    seconds="$(elapsed "$start" "$(now)")"
+    timed /dev/null pngquant --nofs --force --output "$scratch/pngquant.png" "$k" "$scratch/photo.png"
     pngtopnm "$scratch/pngquant.png" >"$scratch/pngquant.ppm"
-    measure "$name" pngquant "$k" "$scratch/pngquant.ppm" "$seconds"
+    measure "$name" pngquant "$k" "$scratch/pngquant.ppm"
 
-    start="$(now)"
-    quietly "$magick" "$scratch/photo.ppm" +dither -colors "$k" -depth 8 "ppm:$scratch/magick.ppm"
-    seconds="$(elapsed "$start" "$(now)")"
-    measure "$name" ImageMagick "$k" "$scratch/magick.ppm" "$seconds"
+    timed /dev/null "$magick" "$scratch/photo.ppm" +dither -colors "$k" -depth 8 "ppm:$scratch/magick.ppm"
+    measure "$name" ImageMagick "$k" "$scratch/magick.ppm"
 
-    start="$(now)"
-    if ! pnmquant -nofloyd "$k" "$scratch/photo.ppm" >"$scratch/pnmquant.ppm" 2>"$scratch/log"; then
-      cat "$scratch/log" >&2
-      exit 1
-    fi
-    seconds="$(elapsed "$start" "$(now)")"
-    measure "$name" pnmquant "$k" "$scratch/pnmquant.ppm" "$seconds"
+    timed "$scratch/pnmquant.ppm" pnmquant -nofloyd "$k" "$scratch/photo.ppm"
+    measure "$name" pnmquant "$k" "$scratch/pnmquant.ppm"
   done
 done
 
@@ -152,8 +151,8 @@ awk -F, -v tools="${tools[*]}" -v counts="${counts[*]}" '
   NR > 1 {
     key = $2 SUBSEP $3
     mean[key] += $4; p95[key] += $5; colours[key] += $6; n[key]++
-    if (!(($1, $2) in seen)) { seen[$1, $2] = 1 }
-    if ($2 == "Tavrel") time[$1, $2] = $7; else time[$1, $2] += $7
+    # Tavrel rows all carry the time of its one run.
+    if ($2 != "Tavrel" || $3 == 2) { time[$1, $2] += $7; cpu[$1, $2] += $8 }
     if (!($1 in photo)) { photo[$1] = 1; order[++photos] = $1 }
   }
   END {
@@ -170,13 +169,14 @@ awk -F, -v tools="${tools[*]}" -v counts="${counts[*]}" '
       }
       printf "\n"
     }
-    printf "\nWall time in seconds: Tavrel one `-C256` run that writes every dump from "
-    printf "2 to 256 colours; the other tools the sum of their eight runs (2 to 256).\n\n"
+    printf "\nSeconds of wall-clock time (in brackets CPU time, user + system): Tavrel "
+    printf "one `-C256` run that writes every dump from 2 to 256 colours; the other "
+    printf "tools the sum of their eight runs, one per number of colours.\n\n"
     printf "| photo |"; for (t = 1; t <= nt; t++) printf " %s |", tool[t]; printf "\n"
     printf "|---|"; for (t = 1; t <= nt; t++) printf "---:|"; printf "\n"
     for (p = 1; p <= photos; p++) {
       printf "| %s |", order[p]
-      for (t = 1; t <= nt; t++) printf " %.2f |", time[order[p], tool[t]]
+      for (t = 1; t <= nt; t++) printf " %.2f (%.2f) |", time[order[p], tool[t]], cpu[order[p], tool[t]]
       printf "\n"
     }
     printf "\nColours actually used, averaged over the photos:\n\n"
