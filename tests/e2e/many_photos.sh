@@ -16,7 +16,7 @@ find photos -name '*.ppm' -print0 |
   xargs -0 -P "$(nproc)" -n 1 sh -c '
     name=$(basename "$1" .ppm) && mkdir -p "out/$name" &&
     ln -sf "$(realpath "$1")" "out/$name/input.ppm" &&
-    cd "out/$name" && tavrel -Q0 -C8 input.ppm photo > run.log' sh 2>errors.txt || status=1
+    cd "out/$name" && tavrel -Q0 -C8 input.ppm photo > run.log || exit 1' sh 2>errors.txt || status=1
 [ ! -s errors.txt ] || status=1
 cat errors.txt
 
