@@ -9,7 +9,7 @@ RUN_OPTS  ?= -C16
 
 CORPUS    ?= ../shared/corpus
 
-.PHONY: bench all build configure test test-asan run gallery package package-tools clean
+.PHONY: bench all build configure test test-asan run gallery compare package package-tools clean
 
 all: build
 
@@ -53,6 +53,13 @@ run: build
 # docs/gallery/. The script installs netpbm for the conversion when missing.
 gallery:
 	BUILD=$(BUILD) scripts/make-gallery.sh
+
+# Tavrel beside pngquant, ImageMagick and netpbm's pnmquant on a folder of
+# PPM photos, without dithering: delta E tables in docs/quality.md and the
+# plot docs/quality.png. The script installs those tools when missing.
+PHOTOS ?= $(CORPUS)
+compare:
+	BUILD=$(BUILD) scripts/compare.sh $(PHOTOS)
 
 # A Debian package in $(BUILD)/. Its Depends field is read off the binary by
 # dpkg-shlibdeps, which CPack finds through `file`; a fresh Debian 12 has

@@ -53,10 +53,11 @@ case $depends in *"libc6 (>= "*"libstdc++6 (>= "* | *"libstdc++6 (>= "*"libc6 (>
 of a photo
  Tavrel turns one colour photo in raw PPM format into a progression of" ] || fail "Description"
 [ "$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | tr '\n' ' ')" = \
-  "-rwxr-xr-x root/root ./usr/bin/tavrel -rw-r--r-- root/root ./usr/share/man/man1/tavrel.1 " ] \
-  || fail "package contents"
+  "-rwxr-xr-x root/root ./usr/bin/tavrel -rw-r--r-- root/root ./usr/share/doc/tavrel/changelog.gz \
+-rw-r--r-- root/root ./usr/share/doc/tavrel/copyright \
+-rw-r--r-- root/root ./usr/share/man/man1/tavrel.1.gz " ] || fail "package contents"
 dpkg-deb --contents "$deb" | awk '$1 ~ /^d/ && $1 $2 != "drwxr-xr-xroot/root" { exit 1 }' \
   || fail "package folders"
 dpkg-deb --extract "$deb" "$work/root"
-cmp -s "$work/root/usr/share/man/man1/tavrel.1" "$man" || fail "packaged man page"
+gzip -dc "$work/root/usr/share/man/man1/tavrel.1.gz" | cmp -s - "$man" || fail "packaged man page"
 check_binary "$work/root/usr/bin/tavrel"
