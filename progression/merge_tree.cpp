@@ -5,7 +5,12 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <system_error>
 #include <thread>
+
+#ifdef __linux__
+#include <sched.h>
+#endif
 
 #include "color/colour_difference.h"
 
@@ -16,6 +21,19 @@ constexpr int kWhitePointD65 = 4;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr float kFloatInfinity = std::numeric_limits<float>::infinity();
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+// Below this many colours a second thread for the first rows does not pay.
+constexpr std::uint32_t kThreadedRowsFrom = 20000;
+
+// The cores this process may run on.
+unsigned availableCores() {
+#ifdef __linux__
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(CPU_COUNT(&set));
+#endif
+  return std::thread::hardware_concurrency();
+}
 
 // A bucket of the index holds at most this many clusters.
 constexpr std::uint32_t kBucketSize = 8;
@@ -538,7 +556,7 @@ PackedColor meanColour(std::uint64_t pixels, std::uint64_t sumRed, std::uint64_t
 }
 
 MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
-                         const std::vector<std::int64_t>& counts) {
+                         const std::vector<std::int64_t>& counts, unsigned threads) {
   MergeTree tree;
   const std::size_t n = colours.size();
   tree.leafCount = static_cast<std::uint32_t>(n);
@@ -577,12 +595,37 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
 
   // Every colour's first row: its cheapest partners among the older colours.
   // Filling the index in order of age gives every row exactly its candidates.
+  // The rows do not depend on each other, so with a second core the newer
+  // colours are done on a copy of the index that first takes in the older
+  // ones; a row is the same whichever index computed it.
   std::vector<Row> rows(capacity);
-  for (std::uint32_t x = 0; x < n; ++x) {
-    rows[x].clear();
-    index.search(x, &rows[x]);
-    index.insert(x);
+  auto fillRows = [&](ClusterIndex& into, std::uint32_t begin, std::uint32_t end) {
+    for (std::uint32_t x = 0; x < begin; ++x) into.insert(x);
+    for (std::uint32_t x = begin; x < end; ++x) {
+      rows[x].clear();
+      into.search(x, &rows[x]);
+      into.insert(x);
+    }
+  };
+  const std::uint32_t colourCount = static_cast<std::uint32_t>(n);
+  bool filled = false;
+  const bool twoThreads =
+      threads == 0 ? colourCount >= kThreadedRowsFrom && availableCores() >= 2 : threads >= 2;
+  if (twoThreads) {
+    // The second thread also inserts the older colours, so it takes fewer rows.
+    const std::uint32_t half = static_cast<std::uint32_t>(colourCount * 0.58);
+    ClusterIndex second = index;
+    try {
+      std::thread helper([&] { fillRows(second, half, colourCount); });
+      fillRows(index, 0, half);
+      helper.join();
+      for (std::uint32_t x = half; x < colourCount; ++x) index.insert(x);
+      filled = true;
+    } catch (const std::system_error&) {
+      // No second thread: fall through to one.
+    }
   }
+  if (!filled) fillRows(index, 0, colourCount);
   MergeQueue queue(capacity);
   for (std::uint32_t x = 0; x < n; ++x) {
     if (rows[x].length > 0) queue.push(x, rows[x].cost[0]);

@@ -143,5 +143,33 @@ TEST(MergeTreeTest, MatchesBruteForceOnSpreadColoursAndCounts) {
   }
 }
 
+// The first rows are computed on two threads for large colour sets only; forced
+// here on smaller ones, with one thread (checked above) as the oracle.
+TEST(MergeTreeTest, SecondThreadBuildsTheSameTree) {
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    std::mt19937 rng(seed);
+    std::vector<PackedColor> colours;
+    std::vector<std::int64_t> counts;
+    std::vector<char> used(1 << 24, 0);
+    const int levels = 8 + static_cast<int>(seed) * 8;  // coarse levels: ties
+    while (colours.size() < 3000) {
+      auto level = [&] { return static_cast<PackedColor>((rng() % levels) * 255 / (levels - 1)); };
+      const PackedColor c = level() | level() << 8 | level() << 16;
+      if (used[c]) continue;
+      used[c] = 1;
+      colours.push_back(c);
+      counts.push_back(rng() % 4 ? 1 : 1 + rng() % 300);
+    }
+    const MergeTree one = buildMergeTree(colours, counts, 1);
+    const MergeTree two = buildMergeTree(colours, counts, 2);
+    ASSERT_EQ(one.left, two.left) << "seed " << seed;
+    ASSERT_EQ(one.right, two.right) << "seed " << seed;
+    ASSERT_EQ(one.colour, two.colour) << "seed " << seed;
+    for (std::size_t i = 0; i < one.cost.size(); ++i) {
+      ASSERT_EQ(std::memcmp(&one.cost[i], &two.cost[i], sizeof(double)), 0) << "seed " << seed;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tavrel
