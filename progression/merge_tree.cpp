@@ -1,3 +1,14 @@
+// The cluster tree, merge for merge as the literal pairwise scan would build
+// it, without scanning every pair. In short (docs/engine.md has the whole
+// argument):
+// - Each live cluster has a row: its cheapest live partner among the older
+//   clusters. New clusters are newer than every row's owner, so a row's
+//   candidates only disappear and its stored cost stays a lower bound; a row
+//   whose partner is alive is exact. The queue takes the least row by (cost,
+//   newer cluster first), which is the pair the literal scan would meet first.
+// - A k-d tree prunes a box only when its lower bound, shrunk by a slack far
+//   larger than every rounding in it, exceeds the best cost found, so every
+//   candidate that could win or tie is evaluated with the exact expression.
 #include "progression/merge_tree.h"
 
 #include <algorithm>
@@ -199,8 +210,9 @@ class ClusterIndex {
     const double p[3] = {c_.L[x], c_.A[x], c_.B[x]};
     const double nx = c_.pixels[x];
     const double nx2 = nx * nx * kBoxSlack;
-    const Float4 pointLo{below(p[0]), below(p[1]), below(p[2]), 0.0f};
-    const Float4 pointHi{above(p[0]), above(p[1]), above(p[2]), 0.0f};
+    const std::array<float, 6>& rounded = c_.box[x];
+    const Float4 pointLo{rounded[0], rounded[1], rounded[2], 0.0f};
+    const Float4 pointHi{rounded[3], rounded[4], rounded[5], 0.0f};
     double limit = row->limit();
     double limitSquared = limit * limit;
 

@@ -228,13 +228,17 @@ class StepLog {
   static constexpr std::size_t kBlock = 1 << 16;
 
   void appendNumber(int value) {
-    char digits[16];
-    const int length = std::snprintf(digits, sizeof digits, "%i", value);
-    if (value >= 0 && value < 10) {
-      text_ += static_cast<char>('0' + value);
-    } else {
-      text_.append(digits, static_cast<std::size_t>(length));
+    if (value < 0) {
+      text_ += '-';
+      value = -value;  // steps and percentages are small: no overflow
     }
+    char digits[12];
+    int length = 0;
+    do {
+      digits[length++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value > 0);
+    while (length > 0) text_ += digits[--length];
   }
 
   bool batched_;
