@@ -36,16 +36,6 @@ constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 // Below this many colours a second thread for the first rows does not pay.
 constexpr std::uint32_t kThreadedRowsFrom = 20000;
 
-// The cores this process may run on.
-unsigned availableCores() {
-#ifdef __linux__
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(CPU_COUNT(&set));
-#endif
-  return std::thread::hardware_concurrency();
-}
-
 // A bucket of the index holds at most this many clusters.
 constexpr std::uint32_t kBucketSize = 8;
 
@@ -558,6 +548,15 @@ class MergeQueue {
 };
 
 }  // namespace
+
+unsigned availableCores() {
+#ifdef __linux__
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(CPU_COUNT(&set));
+#endif
+  return std::thread::hardware_concurrency();
+}
 
 PackedColor meanColour(std::uint64_t pixels, std::uint64_t sumRed, std::uint64_t sumGreen,
                        std::uint64_t sumBlue) {

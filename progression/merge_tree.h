@@ -39,6 +39,10 @@ struct MergeTree {
 MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
                          const std::vector<std::int64_t>& counts, unsigned threads = 0);
 
+// The cores this process may run on (its CPU affinity where the system has
+// one), which decides whether a second thread can pay.
+unsigned availableCores();
+
 // The colour of a merged cluster: the pixel-weighted mean of its colours,
 // each channel truncated toward zero.
 PackedColor meanColour(std::uint64_t pixels, std::uint64_t sumRed, std::uint64_t sumGreen,

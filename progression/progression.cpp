@@ -9,10 +9,6 @@
 #include <thread>
 #include <vector>
 
-#ifdef __linux__
-#include <sched.h>
-#endif
-
 #include "cmdline/options.h"
 #include "image/rgb_file.h"
 #include "progression/colour_histogram.h"
@@ -135,16 +131,6 @@ class Canvas {
   std::vector<std::uint32_t> order_;
   std::vector<Buffer> buffers_;
 };
-
-// The cores this process may run on.
-unsigned availableCores() {
-#ifdef __linux__
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(CPU_COUNT(&set));
-#endif
-  return std::thread::hardware_concurrency();
-}
 
 PackedColor pixelOf(ImageBuffer* image, std::uint32_t x, std::uint32_t y) {
   if (const std::uint8_t* line = wholeColourLine(image, y)) {
