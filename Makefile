@@ -9,7 +9,7 @@ RUN_OPTS  ?= -C16
 
 CORPUS    ?= ../shared/corpus
 
-.PHONY: bench all build configure test test-asan run gallery compare package package-tools clean
+.PHONY: bench bench-tools all build configure test test-asan run gallery compare package package-tools clean
 
 all: build
 
@@ -79,14 +79,28 @@ package-tools:
 	fi
 
 # Speed and memory on the photo corpus, against the reference build of the
-# literal procedure, with identity checks. Dumps go to a RAM-backed folder
-# where one exists.
-bench:
+# literal procedure, with identity checks, and against pngquant on the same
+# photos as PNG (pngquant and netpbm are installed here when missing, never for
+# the product or the tests). BASELINE=path/to/an/earlier/tavrel adds the
+# one-core comparison with it. Dumps go to a RAM-backed folder where one exists.
+BASELINE ?=
+bench: bench-tools
 	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTAVREL_BENCH=ON
 	$(CMAKE) --build $(BUILD) -j $(JOBS) --target tavrel tavrel_reference_cli progression_bench micro_bench
 	$(BUILD)/bench/micro_bench --benchmark_min_time=0.2
 	$(BUILD)/bench/progression_bench --tavrel $(BUILD)/tavrel \
-	  --reference $(BUILD)/tests/tavrel-reference --corpus $(CORPUS) $(BENCH_OPTS)
+	  --reference $(BUILD)/tests/tavrel-reference --corpus $(CORPUS) \
+	  $(if $(BASELINE),--baseline $(BASELINE)) $(BENCH_OPTS)
+
+bench-tools:
+	@need=""; \
+	command -v pngquant >/dev/null 2>&1 || need="$$need pngquant"; \
+	command -v pnmtopng >/dev/null 2>&1 || need="$$need netpbm"; \
+	if [ -n "$$need" ]; then \
+	  sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
+	  $$sudo apt-get update && \
+	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y $$need; \
+	fi
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) out

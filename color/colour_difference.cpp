@@ -1,5 +1,6 @@
 #include "color/colour_difference.h"
 
+#include <array>
 #include <cmath>
 
 namespace tavrel {
@@ -40,7 +41,7 @@ constexpr double kLinearSlope = 7.787037037037037;
 constexpr double kSixteenOver116 = 0.13793103448275862;
 constexpr double kInverse116 = 0.008620689655172414;
 
-double linearChannel(int channel) {
+double computeLinearChannel(int channel) {
   double v = static_cast<double>(channel & 0xFF) * kInverse255;
   if (v > kGammaThreshold) {
     v = std::pow((v + 0.055) * kInverse1055, 2.4);
@@ -48,6 +49,17 @@ double linearChannel(int channel) {
     v = v * kInverse1292;
   }
   return v * 100.0;
+}
+
+// The 256 values above, computed once by the same expression; the tree
+// converts hundreds of thousands of colours and every one costs three powers.
+double linearChannel(int channel) {
+  static const auto table = [] {
+    std::array<double, 256> values{};
+    for (int c = 0; c < 256; ++c) values[c] = computeLinearChannel(c);
+    return values;
+  }();
+  return table[channel & 0xFF];
 }
 
 }  // namespace

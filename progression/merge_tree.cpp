@@ -1,10 +1,27 @@
+// The cluster tree, merge for merge as the literal pairwise scan would build
+// it, without scanning every pair. In short (docs/engine.md has the whole
+// argument):
+// - Each live cluster has a row: its cheapest live partner among the older
+//   clusters. New clusters are newer than every row's owner, so a row's
+//   candidates only disappear and its stored cost stays a lower bound; a row
+//   whose partner is alive is exact. The queue takes the least row by (cost,
+//   newer cluster first), which is the pair the literal scan would meet first.
+// - A k-d tree prunes a box only when its lower bound, shrunk by a slack far
+//   larger than every rounding in it, exceeds the best cost found, so every
+//   candidate that could win or tie is evaluated with the exact expression.
 #include "progression/merge_tree.h"
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <limits>
-#include <queue>
+#include <system_error>
+#include <thread>
+
+#ifdef __linux__
+#include <sched.h>
+#endif
 
 #include "color/colour_difference.h"
 
@@ -12,362 +29,534 @@ namespace tavrel {
 namespace {
 
 constexpr int kWhitePointD65 = 4;
-constexpr std::size_t kBucketSize = 8;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
-constexpr std::uint32_t kNoCluster = std::numeric_limits<std::uint32_t>::max();
+constexpr float kFloatInfinity = std::numeric_limits<float>::infinity();
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+// Below this many colours a second thread for the first rows does not pay.
+constexpr std::uint32_t kThreadedRowsFrom = 20000;
+
+// A bucket of the index holds at most this many clusters.
+constexpr std::uint32_t kBucketSize = 8;
+
+// How many of its cheapest older partners a row keeps. When the best one has
+// been merged away, the next live one is still exact and the row is repaired
+// without a search; but every search must then find more partners, and on
+// photos one partner per row measured cheapest overall.
+constexpr int kRowLength = 1;
 
 // Lower bounds from box geometry are themselves rounded; shrinking them by far
 // more than their rounding error means a pair that could tie the best one is
 // never pruned, so the tie rule sees every candidate.
 constexpr double kBoundSlackSquared = (1.0 - 1e-9) * (1.0 - 1e-9);
 
-using Point = std::array<double, 3>;
+// Box distances are measured in single precision, four lanes at a time, from
+// the point rounded outwards; their relative rounding error stays below 1e-6,
+// far inside this slack on the squared bound.
+constexpr double kBoxSlack = 1.0 - 1e-5;
+using Float4 = float __attribute__((vector_size(16)));
+using Int4 = std::int32_t __attribute__((vector_size(16)));
+constexpr Int4 kFirstThree{-1, -1, -1, 0};
 
-Point toPoint(const LabColor& lab) {
-  return Point{lab.L, lab.a, lab.b};
+float below(double v) {
+  const float f = static_cast<float>(v);
+  return static_cast<double>(f) > v ? std::nextafter(f, -kFloatInfinity) : f;
+}
+float above(double v) {
+  const float f = static_cast<float>(v);
+  return static_cast<double>(f) < v ? std::nextafter(f, kFloatInfinity) : f;
 }
 
-// A k-d tree over the CIELAB points of the live clusters. The split planes are
-// fixed once from the colours of the image; merged clusters are routed into
-// the bucket their point falls in. Every node keeps aggregates of its live
-// clusters (bounding box, least pixel total, oldest id) so that a search for
-// the cheapest partner can discard whole boxes.
+// What the index and the rows read of every cluster, by cluster id.
+struct Clusters {
+  std::vector<double> L, A, B;            // CIELAB point
+  std::vector<double> pixels;             // pixel total, exact in a double
+  std::vector<std::array<float, 6>> box;  // the point rounded outwards: lo L,a,b, hi L,a,b
+
+  void push(const LabColor& lab, std::int64_t count) {
+    L.push_back(lab.L);
+    A.push_back(lab.a);
+    B.push_back(lab.b);
+    pixels.push_back(static_cast<double>(count));
+    box.push_back(
+        {below(lab.L), below(lab.a), below(lab.b), above(lab.L), above(lab.a), above(lab.b)});
+  }
+};
+
+// The cheapest few older partners of one cluster, cheapest first; among
+// equal costs the newer partner first.
+struct Row {
+  std::array<double, kRowLength> cost;
+  std::array<std::uint32_t, kRowLength> id;
+  int length = 0;
+  int head = 0;  // entries before head have been merged away
+
+  void clear() {
+    length = 0;
+    head = 0;
+  }
+  // Keeps the entry if it is among the cheapest kRowLength seen so far.
+  void offer(double c, std::uint32_t y) {
+    int i = length < kRowLength ? length++ : kRowLength;
+    while (i > 0 && (c < cost[i - 1] || (c == cost[i - 1] && y > id[i - 1]))) {
+      if (i < kRowLength) {
+        cost[i] = cost[i - 1];
+        id[i] = id[i - 1];
+      }
+      --i;
+    }
+    if (i < kRowLength) {
+      cost[i] = c;
+      id[i] = y;
+    }
+  }
+  // The cost a candidate must not exceed to enter the row.
+  double limit() const { return length < kRowLength ? kInfinity : cost[kRowLength - 1]; }
+};
+
+// A k-d tree over the CIELAB points of the live clusters, laid out flat: a
+// complete binary tree in heap order (children of node i at 2i+1 and 2i+2)
+// whose leaves are buckets of equal capacity in one array, coordinates held as
+// structure of arrays. The split planes are fixed when the tree is built, and
+// every cluster sits in the bucket whose cell holds its point. Every node keeps
+// aggregates of the live clusters below it (bounding box, least pixel total,
+// oldest id), so that a search for the cheapest partner can discard whole
+// boxes. The tree is rebuilt from the live clusters when a merged cluster finds
+// its bucket full, and each time their number has fallen to an eighth, which
+// keeps the tree shallow.
 class ClusterIndex {
  public:
-  ClusterIndex(const std::vector<Point>& points, const std::vector<LabColor>& lab,
-               const std::vector<std::int64_t>& pixels, std::size_t leafCount, std::size_t capacity)
-      : points_(points), lab_(lab), pixels_(pixels), bucketOf_(capacity, -1) {
-    std::vector<std::uint32_t> ids(leafCount);
-    for (std::size_t i = 0; i < leafCount; ++i) ids[i] = static_cast<std::uint32_t>(i);
-    const std::size_t nodeEstimate = 4 * (leafCount / kBucketSize + 1);
-    nodes_.reserve(nodeEstimate);
-    parent_.reserve(nodeEstimate);
-    splitDim_.reserve(nodeEstimate);
-    splitValue_.reserve(nodeEstimate);
-    members_.reserve(nodeEstimate);
-    cellLo_.reserve(nodeEstimate);
-    cellHi_.reserve(nodeEstimate);
-    const Point everywhereLo{-kInfinity, -kInfinity, -kInfinity};
-    const Point everywhereHi{kInfinity, kInfinity, kInfinity};
-    build(ids, 0, ids.size(), addNode(-1, everywhereLo, everywhereHi));
+  explicit ClusterIndex(const Clusters& clusters, std::size_t capacity)
+      : c_(clusters), slotOf_(capacity, kNone) {}
+
+  // Fixes the split planes from the points of ids. The buckets receive the
+  // clusters too, unless `empty`: then they are filled later, one insert at a
+  // time.
+  void rebuild(std::vector<std::uint32_t>& ids, bool empty) {
+    depth_ = 0;
+    while ((static_cast<std::size_t>(kBucketSize) << depth_) < ids.size()) ++depth_;
+    const std::uint32_t leaves = 1u << depth_;
+    firstLeaf_ = leaves - 1;
+    pairs_.assign(leaves + 1, NodePair{});
+    splitDim_.assign(firstLeaf_, 0);
+    splitValue_.assign(firstLeaf_, 0.0);
+    std::vector<std::uint32_t> bucketSize(leaves, 0);
+    split(ids, 0, ids.size(), 0, bucketSize);
+    std::uint32_t most = 0;
+    for (std::uint32_t size : bucketSize) most = std::max(most, size);
+    // Room for merged clusters to come in.
+    capacity_ = std::max<std::uint32_t>(2 * kBucketSize, 2 * most);
+    const std::size_t slots = static_cast<std::size_t>(leaves) * capacity_;
+    L_.assign(slots, 0.0);
+    A_.assign(slots, 0.0);
+    B_.assign(slots, 0.0);
+    P_.assign(slots, 0.0);
+    id_.assign(slots, kNone);
+    fill_.assign(leaves, 0);
+    if (empty) return;
+    for (std::uint32_t id : ids) {
+      const std::uint32_t bucket = bucketOf(id);
+      write(bucket * capacity_ + fill_[bucket]++, id);
+    }
+    for (std::uint32_t n = 2 * leaves - 1; n-- > 0;) refresh(n);
   }
 
-  void insert(std::uint32_t id) {
-    const std::int32_t n = bucketFor(points_[id]);
-    members_[n].push_back(Member{lab_[id], pixels_[id], id});
-    bucketOf_[id] = n;
-    refreshUpwards(n);
+  // Adds a cluster to the bucket its point falls in; false when that bucket
+  // is full.
+  bool insert(std::uint32_t id) {
+    const std::uint32_t bucket = bucketOf(id);
+    if (fill_[bucket] == capacity_) return false;
+    write(bucket * capacity_ + fill_[bucket]++, id);
+    refreshUpwards(bucket);
+    return true;
   }
 
   void remove(std::uint32_t id) {
-    std::int32_t n = bucketOf_[id];
-    std::vector<Member>& members = members_[n];
-    for (std::size_t i = 0; i < members.size(); ++i) {
-      if (members[i].id == id) {
-        members[i] = members.back();
-        members.pop_back();
-        break;
-      }
-    }
-    bucketOf_[id] = -1;
-    refreshUpwards(n);
+    const std::uint32_t s = slotOf_[id];
+    slotOf_[id] = kNone;
+    const std::uint32_t bucket = s / capacity_;
+    const std::uint32_t last = bucket * capacity_ + --fill_[bucket];
+    if (s != last) write(s, id_[last]);
+    id_[last] = kNone;
+    refreshUpwards(bucket);
   }
 
-  // The cheapest partner of cluster x among the live clusters older than x;
-  // among equal costs the newest of them. Returns false when x has none.
-  bool bestOlderPartner(std::uint32_t x, double* bestCost, std::uint32_t* bestId) const {
-    const Point& p = points_[x];
-    const LabColor& lab = lab_[x];
-    const std::int64_t nx = pixels_[x];
-    double best = kInfinity;
-    std::uint32_t bestY = 0;
-    bool found = false;
+  // Fills the row of cluster x with its cheapest partners among the live
+  // clusters older than x.
+  // The live clusters, for a rebuild.
+  void collect(std::vector<std::uint32_t>* ids) const {
+    ids->clear();
+    for (std::uint32_t bucket = 0; bucket < fill_.size(); ++bucket) {
+      for (std::uint32_t s = bucket * capacity_; s < bucket * capacity_ + fill_[bucket]; ++s) {
+        ids->push_back(id_[s]);
+      }
+    }
+  }
 
-    // Boxes are compared by the square of their lower bound, which spares a
-    // square root per box; the merge itself is decided on exact costs only.
-    double bestSquared = kInfinity;
-    auto bound = [&](std::int32_t n) {
-      const Node& node = nodes_[n];
-      if (node.minId >= x) return kInfinity;  // empty, or only newer clusters
-      const double weight = static_cast<double>(node.minPixels) * static_cast<double>(nx) /
-                            (static_cast<double>(node.minPixels) + static_cast<double>(nx));
-      return weight * weight * boxDistanceSquared(p, node) * kBoundSlackSquared;
-    };
+  // Offers the row of cluster x its cheapest partners among the live
+  // clusters of this index older than x.
+  void search(std::uint32_t x, Row* row) const {
+    if (node(0).minId() >= x) return;  // no older cluster at all
+    const double p[3] = {c_.L[x], c_.A[x], c_.B[x]};
+    const double nx = c_.pixels[x];
+    const double nx2 = nx * nx * kBoxSlack;
+    const std::array<float, 6>& rounded = c_.box[x];
+    const Float4 pointLo{rounded[0], rounded[1], rounded[2], 0.0f};
+    const Float4 pointHi{rounded[3], rounded[4], rounded[5], 0.0f};
+    double limit = row->limit();
+    double limitSquared = limit * limit;
 
-    // The bucket the point falls in usually holds a cheap partner; starting
-    // from it lets the search below discard most boxes at once.
-    auto consider = [&](std::int32_t bucket) {
-      for (const Member& y : members_[bucket]) {
-        if (y.id >= x) continue;
-        const double cost = mergeCost(nx, y.pixels, labDistance(lab, y.lab));
-        // Ties go to the newer partner.
-        if (cost < best || (cost == best && y.id > bestY)) {
-          best = cost;
-          bestSquared = cost * cost;
-          bestY = y.id;
-          found = true;
+    auto scan = [&](std::uint32_t bucket) {
+      const std::uint32_t begin = bucket * capacity_;
+      const std::uint32_t end = begin + fill_[bucket];
+      for (std::uint32_t s = begin; s < end; ++s) {
+        const std::uint32_t y = id_[s];
+        if (y >= x) continue;
+        const double dL = p[0] - L_[s];
+        const double da = p[1] - A_[s];
+        const double db = p[2] - B_[s];
+        const double distance = std::sqrt(dL * dL + da * da + db * db);
+        const double ny = P_[s];
+        const double cost = (ny * nx) / (ny + nx) * distance;
+        if (cost <= limit) {
+          row->offer(cost, y);
+          limit = row->limit();
+          limitSquared = limit * limit;
         }
       }
     };
-    // Search a subtree depth first, the nearer child first, skipping boxes
-    // whose bound already exceeds the best cost found.
-    std::vector<std::pair<std::int32_t, double>>& stack = stack_;
-    auto searchBelow = [&](std::int32_t top) {
-      const double topBound = bound(top);
-      if (topBound == kInfinity || topBound > bestSquared) return;
-      stack.clear();
-      stack.emplace_back(top, topBound);
-      while (!stack.empty()) {
-        auto [n, lowerBound] = stack.back();
-        stack.pop_back();
-        if (lowerBound > bestSquared) continue;
-        const Node& node = nodes_[n];
-        if (node.child[0] < 0) {
-          consider(n);
-          continue;
-        }
-        const std::int32_t a = node.child[0];
-        const std::int32_t b = node.child[1];
-        const double boundA = bound(a);
-        const double boundB = bound(b);
-        auto worthSearching = [&](double lowerBound) {
-          return lowerBound != kInfinity && lowerBound <= bestSquared;
-        };
-        if (boundA <= boundB) {
-          if (worthSearching(boundB)) stack.emplace_back(b, boundB);
-          if (worthSearching(boundA)) stack.emplace_back(a, boundA);
+
+    // A box is worth a visit while w² · d² <= limit², w = m·nx / (m + nx) the
+    // least weight of its clusters and d its distance from the point. Kept as
+    // numerator and denominator, the test needs no division.
+    struct Pending {
+      std::uint32_t node;
+      double num;  // m² · nx² · d² (shrunk by the slack)
+      double den;  // (m + nx)²
+    };
+    auto measure = [&](std::uint32_t n) {
+      const Node& box = node(n);
+      // Each gap is taken from the side of the rounded point that makes it
+      // smaller, so rounding can only lower the bound.
+      const Float4 below = box.lo - pointHi;
+      const Float4 above = pointLo - box.hi;
+      Float4 gap = below > above ? below : above;
+      gap = gap > 0.0f ? gap : 0.0f;
+      gap = std::bit_cast<Float4>(std::bit_cast<Int4>(gap) & kFirstThree);
+      const Float4 square = gap * gap;
+      const double d2 = static_cast<double>(square[0] + square[1] + square[2]);
+      const double m = static_cast<double>(box.minPixels());
+      const double sum = m + nx;
+      return Pending{n, m * m * nx2 * d2, sum * sum};
+    };
+    std::array<Pending, 128> stack;
+    // Searches a subtree depth first, the nearer child first.
+    auto within = [&](const Pending& pending) { return pending.num <= limitSquared * pending.den; };
+    // Searches a subtree depth first: the nearer child at once, the farther
+    // one later if it is still worth it.
+    auto searchBelow = [&](std::uint32_t subtree) {
+      if (node(subtree).minId() >= x) return;
+      Pending current = measure(subtree);
+      if (!within(current)) return;
+      int top = 0;
+      for (;;) {
+        const std::uint32_t n = current.node;
+        bool descend = false;
+        if (n >= firstLeaf_) {
+          scan(n - firstLeaf_);
         } else {
-          if (worthSearching(boundA)) stack.emplace_back(a, boundA);
-          if (worthSearching(boundB)) stack.emplace_back(b, boundB);
+          const std::uint32_t a = 2 * n + 1;
+          const std::uint32_t b = a + 1;
+          const bool useA = node(a).minId() < x;
+          const bool useB = node(b).minId() < x;
+          if (useA && useB) {
+            const Pending pa = measure(a);
+            const Pending pb = measure(b);
+            const bool aFirst = pa.num * pb.den <= pb.num * pa.den;
+            const Pending& near = aFirst ? pa : pb;
+            const Pending& far = aFirst ? pb : pa;
+            if (within(near)) {
+              if (within(far)) stack[top++] = far;
+              current = near;
+              descend = true;
+            }
+          } else if (useA || useB) {
+            const Pending only = measure(useA ? a : b);
+            if (within(only)) {
+              current = only;
+              descend = true;
+            }
+          }
         }
+        if (descend) continue;
+        // The next pending box that is still worth a visit.
+        while (top > 0 && !within(stack[top - 1])) --top;
+        if (top == 0) return;
+        current = stack[--top];
       }
     };
 
     // Start in the bucket the point falls in, then widen the search one
     // ancestor at a time. Every cluster outside a node's cell is at least as
     // far from the point as the cell's nearest wall, so once even the
-    // lightest cluster of all could not be cheaper from there, the search
-    // is complete.
-    if (nodes_[0].minId >= x) return false;  // no older cluster at all
-    const double lightest = static_cast<double>(nodes_[0].minPixels);
-    const double outsideWeight =
-        lightest * static_cast<double>(nx) / (lightest + static_cast<double>(nx));
-    std::int32_t n = bucketFor(p);
-    consider(n);
-    while (parent_[n] >= 0) {
-      const double wall = distanceToCellWall(p, n);
-      if (outsideWeight * outsideWeight * wall * wall * kBoundSlackSquared > bestSquared) break;
-      const std::int32_t parent = parent_[n];
-      const Node& up = nodes_[parent];
-      searchBelow(up.child[0] == n ? up.child[1] : up.child[0]);
-      n = parent;
+    // lightest cluster of all could not be cheaper from there, the search is
+    // complete. wall[l] is that distance for the cell at depth l of the path.
+    std::array<double, 40> wall;
+    std::uint32_t n = 0;
+    wall[0] = kInfinity;
+    for (std::uint32_t level = 0; level < depth_; ++level) {
+      const double offset = p[splitDim_[n]] - splitValue_[n];
+      wall[level + 1] = std::min(wall[level], std::abs(offset));
+      n = 2 * n + (offset < 0.0 ? 1 : 2);
     }
-    if (found) {
-      *bestCost = best;
-      *bestId = bestY;
+    if (node(n).minId() < x) {
+      const Pending own = measure(n);
+      if (own.num <= limitSquared * own.den) scan(n - firstLeaf_);
     }
-    return found;
+    const double lightest = static_cast<double>(node(0).minPixels());
+    const double outsideNum = lightest * lightest * nx2;
+    const double outsideDen = (lightest + nx) * (lightest + nx);
+    for (std::uint32_t level = depth_; level > 0; --level) {
+      if (outsideNum * wall[level] * wall[level] > limitSquared * outsideDen) break;
+      searchBelow(n & 1 ? n + 1 : n - 1);  // the sibling
+      n = (n - 1) / 2;
+    }
   }
 
  private:
-  // A bucket keeps what a search reads of its clusters next to each other.
-  struct Member {
-    LabColor lab;
-    std::int64_t pixels;
-    std::uint32_t id;
-  };
-
-  // Boxes are held in single precision, rounded outwards, so that a node
-  // takes 40 bytes and a search touches half the memory; a box that is a
-  // little larger only makes its bound a little lower, never wrong.
-  using Box = std::array<float, 3>;
+  // 32 bytes: boxes in single precision rounded outwards, so that a box that
+  // is a little larger only makes its bound a little lower, never wrong.
+  // The fourth lanes carry the least pixel total (rounded down) and the
+  // oldest id (kNone when the box is empty), so that one node is two vectors.
   struct Node {
-    Box lo{};
-    Box hi{};
-    std::uint32_t minPixels = 0;       // saturated, a lower bound all the same
-    std::uint32_t minId = kNoCluster;  // kNoCluster when the box is empty
-    std::int32_t child[2] = {-1, -1};  // children are adjacent: child[1] == child[0] + 1
+    Float4 lo{kFloatInfinity, kFloatInfinity, kFloatInfinity, kFloatInfinity};
+    Float4 hi{-kFloatInfinity, -kFloatInfinity, -kFloatInfinity, std::bit_cast<float>(kNone)};
+    float minPixels() const { return lo[3]; }
+    std::uint32_t minId() const { return std::bit_cast<std::uint32_t>(hi[3]); }
   };
+  // Siblings share a cache line.
+  struct alignas(64) NodePair {
+    Node node[2];
+  };
+  Node& node(std::uint32_t n) { return pairs_[(n + 1) >> 1].node[(n + 1) & 1]; }
+  const Node& node(std::uint32_t n) const { return pairs_[(n + 1) >> 1].node[(n + 1) & 1]; }
 
-  static float below(double v) {
-    float f = static_cast<float>(v);
-    return static_cast<double>(f) > v ? std::nextafter(f, -std::numeric_limits<float>::infinity())
-                                      : f;
-  }
-  static float above(double v) {
-    float f = static_cast<float>(v);
-    return static_cast<double>(f) < v ? std::nextafter(f, std::numeric_limits<float>::infinity())
-                                      : f;
+  double coordinate(std::uint32_t id, int dim) const {
+    return dim == 0 ? c_.L[id] : (dim == 1 ? c_.A[id] : c_.B[id]);
   }
 
-  // How far a point inside a node's cell is from the nearest wall of that
-  // cell: everything outside the cell is at least this far away.
-  double distanceToCellWall(const Point& p, std::int32_t n) const {
-    double wall = kInfinity;
-    for (int d = 0; d < 3; ++d) {
-      wall = std::min(wall, std::min(p[d] - cellLo_[n][d], cellHi_[n][d] - p[d]));
+  // Where a point belongs by the split planes; a point on a plane belongs to
+  // the right-hand cell.
+  std::uint32_t bucketOf(std::uint32_t id) const {
+    std::uint32_t n = 0;
+    while (n < firstLeaf_) {
+      n = 2 * n + (coordinate(id, splitDim_[n]) < splitValue_[n] ? 1 : 2);
     }
-    return std::max(wall, 0.0);
+    return n - firstLeaf_;
   }
 
-  // Where a point belongs by the fixed split planes.
-  std::int32_t bucketFor(const Point& p) const {
-    std::int32_t n = 0;
-    while (nodes_[n].child[0] >= 0) {
-      n = p[splitDim_[n]] < splitValue_[n] ? nodes_[n].child[0] : nodes_[n].child[1];
-    }
-    return n;
+  void write(std::uint32_t s, std::uint32_t id) {
+    L_[s] = c_.L[id];
+    A_[s] = c_.A[id];
+    B_[s] = c_.B[id];
+    P_[s] = c_.pixels[id];
+    id_[s] = id;
+    slotOf_[id] = s;
   }
 
-  static double boxDistanceSquared(const Point& p, const Node& node) {
-    // At most one of the two differences is positive in each dimension.
-    double sum = 0.0;
-    for (int d = 0; d < 3; ++d) {
-      const double gap = std::max(
-          std::max(static_cast<double>(node.lo[d]) - p[d], p[d] - static_cast<double>(node.hi[d])),
-          0.0);
-      sum += gap * gap;
-    }
-    return sum;
-  }
-
-  // Fixes the split planes from the leaf points; the buckets start empty.
-  std::int32_t addNode(std::int32_t parent, const Point& cellLo, const Point& cellHi) {
-    const std::int32_t n = static_cast<std::int32_t>(nodes_.size());
-    nodes_.emplace_back();
-    parent_.push_back(parent);
-    splitDim_.push_back(0);
-    splitValue_.push_back(0.0);
-    members_.emplace_back();
-    cellLo_.push_back(cellLo);
-    cellHi_.push_back(cellHi);
-    return n;
-  }
-
-  // Fixes the split planes of node n from the points ids[begin, end); the
-  // buckets start empty. Both children of a node are made together, so that
-  // a search reads their boxes from neighbouring memory.
-  void build(std::vector<std::uint32_t>& ids, std::size_t begin, std::size_t end, std::int32_t n) {
-    if (end - begin <= kBucketSize) return;
-
-    Point lo = points_[ids[begin]];
-    Point hi = lo;
-    for (std::size_t i = begin; i < end; ++i) {
-      for (int d = 0; d < 3; ++d) {
-        lo[d] = std::min(lo[d], points_[ids[i]][d]);
-        hi[d] = std::max(hi[d], points_[ids[i]][d]);
-      }
+  // Fixes the planes below node n from the points ids[begin, end): the median
+  // of the widest coordinate, down to the leaves of the complete tree; counts
+  // what each bucket will hold.
+  void split(std::vector<std::uint32_t>& ids, std::size_t begin, std::size_t end, std::uint32_t n,
+             std::vector<std::uint32_t>& bucketSize) {
+    if (n >= firstLeaf_) {
+      bucketSize[n - firstLeaf_] = static_cast<std::uint32_t>(end - begin);
+      return;
     }
     int dim = 0;
-    for (int d = 1; d < 3; ++d) {
-      if (hi[d] - lo[d] > hi[dim] - lo[dim]) dim = d;
+    double value = 0.0;
+    std::size_t mid = begin;
+    if (end > begin) {
+      double lo[3] = {kInfinity, kInfinity, kInfinity};
+      double hi[3] = {-kInfinity, -kInfinity, -kInfinity};
+      for (std::size_t i = begin; i < end; ++i) {
+        for (int d = 0; d < 3; ++d) {
+          const double v = coordinate(ids[i], d);
+          lo[d] = std::min(lo[d], v);
+          hi[d] = std::max(hi[d], v);
+        }
+      }
+      for (int d = 1; d < 3; ++d) {
+        if (hi[d] - lo[d] > hi[dim] - lo[dim]) dim = d;
+      }
+      const auto first = ids.begin() + static_cast<std::ptrdiff_t>(begin);
+      const auto last = ids.begin() + static_cast<std::ptrdiff_t>(end);
+      auto less = [&](std::uint32_t a, std::uint32_t b) {
+        return coordinate(a, dim) < coordinate(b, dim);
+      };
+      std::nth_element(first, first + static_cast<std::ptrdiff_t>((end - begin) / 2), last, less);
+      value = coordinate(ids[begin + (end - begin) / 2], dim);
+      mid = static_cast<std::size_t>(
+          std::partition(first, last, [&](std::uint32_t a) { return coordinate(a, dim) < value; }) -
+          ids.begin());
     }
-    if (hi[dim] == lo[dim]) return;  // all points equal: one bucket
-
-    const std::size_t mid = begin + (end - begin) / 2;
-    std::nth_element(
-        ids.begin() + begin, ids.begin() + mid, ids.begin() + end,
-        [&](std::uint32_t a, std::uint32_t b) { return points_[a][dim] < points_[b][dim]; });
-    const double split = points_[ids[mid]][dim];
-    // A point on the plane belongs to the right-hand cell.
-    Point leftHi = cellHi_[n];
-    leftHi[dim] = split;
-    Point rightLo = cellLo_[n];
-    rightLo[dim] = split;
-    const Point cellLo = cellLo_[n];
-    const Point cellHi = cellHi_[n];
-    const std::int32_t left = addNode(n, cellLo, leftHi);
-    const std::int32_t right = addNode(n, rightLo, cellHi);
-    splitDim_[n] = dim;
-    splitValue_[n] = split;
-    nodes_[n].child[0] = left;
-    nodes_[n].child[1] = right;
-    build(ids, begin, mid, left);
-    build(ids, mid, end, right);
+    splitDim_[n] = static_cast<std::uint8_t>(dim);
+    splitValue_[n] = value;
+    split(ids, begin, mid, 2 * n + 1, bucketSize);
+    split(ids, mid, end, 2 * n + 2, bucketSize);
   }
 
   // Recomputes a node's aggregates; returns false when nothing changed, in
   // which case its ancestors need no update either.
-  bool refresh(std::int32_t n) {
-    Node& node = nodes_[n];
-    constexpr float kFloatInfinity = std::numeric_limits<float>::infinity();
-    Box lo{kFloatInfinity, kFloatInfinity, kFloatInfinity};
-    Box hi{-kFloatInfinity, -kFloatInfinity, -kFloatInfinity};
-    std::uint32_t minPixels = std::numeric_limits<std::uint32_t>::max();
-    std::uint32_t minId = kNoCluster;
-    if (node.child[0] < 0) {
-      for (const Member& member : members_[n]) {
-        const Point& p = points_[member.id];
+  bool refresh(std::uint32_t n) {
+    Node fresh;
+    if (n >= firstLeaf_) {
+      const std::uint32_t bucket = n - firstLeaf_;
+      const std::uint32_t begin = bucket * capacity_;
+      const std::uint32_t end = begin + fill_[bucket];
+      double minPixels = kInfinity;
+      std::uint32_t minId = kNone;
+      for (std::uint32_t s = begin; s < end; ++s) {
+        const std::array<float, 6>& box = c_.box[id_[s]];
         for (int d = 0; d < 3; ++d) {
-          lo[d] = std::min(lo[d], below(p[d]));
-          hi[d] = std::max(hi[d], above(p[d]));
+          fresh.lo[d] = std::min(fresh.lo[d], box[d]);
+          fresh.hi[d] = std::max(fresh.hi[d], box[d + 3]);
         }
-        minPixels = static_cast<std::uint32_t>(std::min<std::int64_t>(minPixels, member.pixels));
-        minId = std::min(minId, member.id);
+        minPixels = std::min(minPixels, P_[s]);
+        minId = std::min(minId, id_[s]);
       }
+      fresh.lo[3] = below(minPixels);
+      fresh.hi[3] = std::bit_cast<float>(minId);
     } else {
-      for (std::int32_t c : node.child) {
-        const Node& child = nodes_[c];
-        if (child.minId == kNoCluster) continue;
+      std::uint32_t minId = kNone;
+      for (std::uint32_t c = 2 * n + 1; c <= 2 * n + 2; ++c) {
+        const Node& child = node(c);
+        if (child.minId() == kNone) continue;
         for (int d = 0; d < 3; ++d) {
-          lo[d] = std::min(lo[d], child.lo[d]);
-          hi[d] = std::max(hi[d], child.hi[d]);
+          fresh.lo[d] = std::min(fresh.lo[d], child.lo[d]);
+          fresh.hi[d] = std::max(fresh.hi[d], child.hi[d]);
         }
-        minPixels = std::min(minPixels, child.minPixels);
-        minId = std::min(minId, child.minId);
+        fresh.lo[3] = std::min(fresh.lo[3], child.lo[3]);
+        minId = std::min(minId, child.minId());
       }
+      fresh.hi[3] = std::bit_cast<float>(minId);
     }
-    // No live count is kept: it would change on every update and force the
-    // refresh all the way up.
-    if (lo == node.lo && hi == node.hi && minPixels == node.minPixels && minId == node.minId) {
-      return false;
-    }
-    node.lo = lo;
-    node.hi = hi;
-    node.minPixels = minPixels;
-    node.minId = minId;
+    Node& old = node(n);
+    const Int4 same = (std::bit_cast<Int4>(fresh.lo) == std::bit_cast<Int4>(old.lo)) &
+                      (std::bit_cast<Int4>(fresh.hi) == std::bit_cast<Int4>(old.hi));
+    if (same[0] && same[1] && same[2] && same[3]) return false;
+    old = fresh;
     return true;
   }
 
-  void refreshUpwards(std::int32_t n) {
-    while (n >= 0 && refresh(n)) n = parent_[n];
+  void refreshUpwards(std::uint32_t bucket) {
+    std::uint32_t n = firstLeaf_ + bucket;
+    while (refresh(n) && n > 0) n = (n - 1) / 2;
   }
 
-  const std::vector<Point>& points_;
-  const std::vector<LabColor>& lab_;
-  const std::vector<std::int64_t>& pixels_;
-  // Node aggregates are read by every search; the rest is kept apart.
-  std::vector<Node> nodes_;
-  std::vector<std::int32_t> parent_;
-  std::vector<int> splitDim_;
+  const Clusters& c_;
+  std::uint32_t depth_ = 0;
+  std::uint32_t firstLeaf_ = 0;
+  std::uint32_t capacity_ = 0;  // slots per bucket
+  std::vector<NodePair> pairs_;
+  std::vector<std::uint8_t> splitDim_;
   std::vector<double> splitValue_;
-  std::vector<std::vector<Member>> members_;  // buckets only
-  std::vector<Point> cellLo_;                 // the cell of each node by the split planes
-  std::vector<Point> cellHi_;
-  std::vector<std::int32_t> bucketOf_;
-  mutable std::vector<std::pair<std::int32_t, double>> stack_;
+  // Slots, bucket after bucket; a bucket's live clusters fill its first slots.
+  std::vector<double> L_, A_, B_, P_;
+  std::vector<std::uint32_t> id_;
+  std::vector<std::uint32_t> fill_;
+  std::vector<std::uint32_t> slotOf_;
 };
 
-// A row of the merge queue: cluster x with its cheapest older partner y.
-struct Candidate {
-  double cost;
-  std::uint32_t x;  // the newer cluster of the pair
-  std::uint32_t y;  // the older one
-};
-
-// Orders the queue so that its top is the pair to merge next: least cost,
-// then the newer first cluster, then the newer second cluster. This is the
-// order in which a scan over a newest-first list with a strictly-less test
-// would meet the pairs.
-struct LaterInMergeOrder {
-  bool operator()(const Candidate& a, const Candidate& b) const {
-    if (a.cost != b.cost) return a.cost > b.cost;
-    if (a.x != b.x) return a.x < b.x;
-    return a.y < b.y;
+// The merge queue: one entry per live cluster whose row is not empty, keyed by
+// the row's current cost. Its top is the pair to merge next: least cost, then
+// the newer first cluster. Within a row the newer second cluster is already
+// first, so this is the order in which a scan over a newest-first list with a
+// strictly-less test would meet the pairs.
+class MergeQueue {
+ public:
+  explicit MergeQueue(std::size_t capacity) : position_(capacity, kNone) {
+    heap_.reserve(capacity);
   }
+
+  bool empty() const { return heap_.empty(); }
+  std::uint32_t top() const { return heap_[0].x; }
+
+  void push(std::uint32_t x, double cost) {
+    heap_.push_back(Entry{cost, x});
+    position_[x] = static_cast<std::uint32_t>(heap_.size() - 1);
+    siftUp(heap_.size() - 1);
+  }
+
+  void erase(std::uint32_t x) {
+    const std::uint32_t i = position_[x];
+    if (i == kNone) return;
+    position_[x] = kNone;
+    const Entry last = heap_.back();
+    heap_.pop_back();
+    if (i == heap_.size()) return;
+    heap_[i] = last;
+    position_[last.x] = i;
+    siftUp(i);
+    siftDown(position_[last.x]);
+  }
+
+  // The top's cost rose (its row lost its best partner).
+  void raiseTop(double cost) {
+    heap_[0].cost = cost;
+    siftDown(0);
+  }
+
+ private:
+  struct Entry {
+    double cost;
+    std::uint32_t x;
+  };
+  static bool before(const Entry& a, const Entry& b) {
+    return a.cost < b.cost || (a.cost == b.cost && a.x > b.x);
+  }
+  void set(std::size_t i, const Entry& e) {
+    heap_[i] = e;
+    position_[e.x] = static_cast<std::uint32_t>(i);
+  }
+  void siftUp(std::size_t i) {
+    const Entry e = heap_[i];
+    while (i > 0) {
+      const std::size_t parent = (i - 1) / 2;
+      if (!before(e, heap_[parent])) break;
+      set(i, heap_[parent]);
+      i = parent;
+    }
+    set(i, e);
+  }
+  void siftDown(std::size_t i) {
+    const Entry e = heap_[i];
+    const std::size_t size = heap_.size();
+    for (;;) {
+      std::size_t child = 2 * i + 1;
+      if (child >= size) break;
+      if (child + 1 < size && before(heap_[child + 1], heap_[child])) ++child;
+      if (!before(heap_[child], e)) break;
+      set(i, heap_[child]);
+      i = child;
+    }
+    set(i, e);
+  }
+
+  std::vector<Entry> heap_;
+  std::vector<std::uint32_t> position_;
 };
 
 }  // namespace
+
+unsigned availableCores() {
+#ifdef __linux__
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(CPU_COUNT(&set));
+#endif
+  return std::thread::hardware_concurrency();
+}
 
 PackedColor meanColour(std::uint64_t pixels, std::uint64_t sumRed, std::uint64_t sumGreen,
                        std::uint64_t sumBlue) {
@@ -378,7 +567,7 @@ PackedColor meanColour(std::uint64_t pixels, std::uint64_t sumRed, std::uint64_t
 }
 
 MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
-                         const std::vector<std::int64_t>& counts) {
+                         const std::vector<std::int64_t>& counts, unsigned threads) {
   MergeTree tree;
   const std::size_t n = colours.size();
   tree.leafCount = static_cast<std::uint32_t>(n);
@@ -389,11 +578,13 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
   tree.left.reserve(n);
   tree.right.reserve(n);
 
-  std::vector<LabColor> lab;
-  std::vector<Point> points;
+  Clusters clusters;
+  clusters.L.reserve(capacity);
+  clusters.A.reserve(capacity);
+  clusters.B.reserve(capacity);
+  clusters.pixels.reserve(capacity);
+  clusters.box.reserve(capacity);
   std::vector<std::array<std::uint64_t, 3>> sums;
-  lab.reserve(capacity);
-  points.reserve(capacity);
   sums.reserve(capacity);
   for (std::size_t i = 0; i < n; ++i) {
     const PackedColor c = colours[i];
@@ -403,42 +594,82 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
     tree.pixels.push_back(counts[i]);
     tree.cost.push_back(-1.0);
     sums.push_back({count * r, count * g, count * b});
-    lab.push_back(colourToLab(kWhitePointD65, r, g, b));
-    points.push_back(toPoint(lab.back()));
+    clusters.push(colourToLab(kWhitePointD65, r, g, b), counts[i]);
   }
   if (n < 2) return tree;
 
-  ClusterIndex index(points, lab, tree.pixels, n, capacity);
-  std::priority_queue<Candidate, std::vector<Candidate>, LaterInMergeOrder> queue;
-  auto pushRow = [&](std::uint32_t x) {
-    double cost;
-    std::uint32_t y;
-    if (index.bestOlderPartner(x, &cost, &y)) queue.push(Candidate{cost, x, y});
-  };
+  ClusterIndex index(clusters, capacity);
+  std::vector<std::uint32_t> live(n);
+  for (std::uint32_t i = 0; i < n; ++i) live[i] = i;
+  index.rebuild(live, true);
+  std::size_t builtFor = n;
 
-  // Each colour's row looks only at older colours, so filling the index in
-  // order of age gives every row exactly its candidates.
+  // Every colour's first row: its cheapest partners among the older colours.
+  // Filling the index in order of age gives every row exactly its candidates.
+  // The rows do not depend on each other, so with a second core the newer
+  // colours are done on a copy of the index that first takes in the older
+  // ones; a row is the same whichever index computed it.
+  std::vector<Row> rows(capacity);
+  auto fillRows = [&](ClusterIndex& into, std::uint32_t begin, std::uint32_t end) {
+    for (std::uint32_t x = 0; x < begin; ++x) into.insert(x);
+    for (std::uint32_t x = begin; x < end; ++x) {
+      rows[x].clear();
+      into.search(x, &rows[x]);
+      into.insert(x);
+    }
+  };
+  const std::uint32_t colourCount = static_cast<std::uint32_t>(n);
+  bool filled = false;
+  const bool twoThreads =
+      threads == 0 ? colourCount >= kThreadedRowsFrom && availableCores() >= 2 : threads >= 2;
+  if (twoThreads) {
+    // The second thread also inserts the older colours, so it takes fewer rows.
+    const std::uint32_t half = static_cast<std::uint32_t>(colourCount * 0.58);
+    ClusterIndex second = index;
+    try {
+      std::thread helper([&] { fillRows(second, half, colourCount); });
+      fillRows(index, 0, half);
+      helper.join();
+      for (std::uint32_t x = half; x < colourCount; ++x) index.insert(x);
+      filled = true;
+    } catch (const std::system_error&) {
+      // No second thread: fall through to one.
+    }
+  }
+  if (!filled) fillRows(index, 0, colourCount);
+  MergeQueue queue(capacity);
   for (std::uint32_t x = 0; x < n; ++x) {
-    pushRow(x);
-    index.insert(x);
+    if (rows[x].length > 0) queue.push(x, rows[x].cost[0]);
   }
 
   // A row's partners only ever disappear (a merged cluster is newer than every
-  // row), so a stored best stays a lower bound and a stale row is recomputed
-  // only when it reaches the top.
+  // row), so its stored entries stay exact for the partners still alive, and
+  // its first live entry is its best while one is left. A row is repaired only
+  // when it reaches the top.
   std::vector<char> alive(capacity, 0);
-  std::fill(alive.begin(), alive.begin() + n, 1);
-  std::size_t live = n;
-  while (live > 1) {
-    const Candidate top = queue.top();
-    queue.pop();
-    if (!alive[top.x]) continue;
-    if (!alive[top.y]) {
-      pushRow(top.x);
+  std::fill(alive.begin(), alive.begin() + static_cast<std::ptrdiff_t>(n), 1);
+  std::size_t liveCount = n;
+  while (liveCount > 1) {
+    const std::uint32_t x = queue.top();
+    Row& row = rows[x];
+    if (!alive[row.id[row.head]]) {
+      do {
+        ++row.head;
+      } while (row.head < row.length && !alive[row.id[row.head]]);
+      if (row.head == row.length) {
+        row.clear();
+        index.search(x, &row);
+      }
+      if (row.length == 0) {
+        queue.erase(x);
+      } else {
+        queue.raiseTop(row.cost[row.head]);
+      }
       continue;
     }
-    const std::uint32_t a = top.x;
-    const std::uint32_t b = top.y;
+    const std::uint32_t a = x;
+    const std::uint32_t b = row.id[row.head];
+    const double cost = row.cost[row.head];
     const std::uint32_t m = static_cast<std::uint32_t>(tree.colour.size());
     const std::int64_t pixels = tree.pixels[a] + tree.pixels[b];
     const std::array<std::uint64_t, 3> sum{sums[a][0] + sums[b][0], sums[a][1] + sums[b][1],
@@ -447,22 +678,31 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
         meanColour(static_cast<std::uint64_t>(pixels), sum[0], sum[1], sum[2]);
     tree.colour.push_back(colour);
     tree.pixels.push_back(pixels);
-    tree.cost.push_back(top.cost);
+    tree.cost.push_back(cost);
     tree.left.push_back(a);
     tree.right.push_back(b);
     sums.push_back(sum);
-    lab.push_back(
-        colourToLab(kWhitePointD65, colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF));
-    points.push_back(toPoint(lab.back()));
+    clusters.push(
+        colourToLab(kWhitePointD65, colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF),
+        pixels);
 
     alive[a] = 0;
     alive[b] = 0;
+    alive[m] = 1;
+    queue.erase(a);
+    queue.erase(b);
+    --liveCount;
     index.remove(a);
     index.remove(b);
-    alive[m] = 1;
-    pushRow(m);
-    index.insert(m);
-    --live;
+    if (liveCount * 8 <= builtFor || !index.insert(m)) {
+      index.collect(&live);
+      live.push_back(m);
+      index.rebuild(live, false);
+      builtFor = liveCount;
+    }
+    rows[m].clear();
+    index.search(m, &rows[m]);
+    if (rows[m].length > 0) queue.push(m, rows[m].cost[0]);
   }
   return tree;
 }

@@ -34,9 +34,14 @@ struct MergeTree {
 };
 
 // colours[i] and counts[i] describe colour i in order of discovery; every
-// count is at least 1.
+// count is at least 1. threads 0 lets the build use a second thread where it
+// pays; 1 or 2 fix the number. The tree is the same either way.
 MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
-                         const std::vector<std::int64_t>& counts);
+                         const std::vector<std::int64_t>& counts, unsigned threads = 0);
+
+// The cores this process may run on (its CPU affinity where the system has
+// one), which decides whether a second thread can pay.
+unsigned availableCores();
 
 // The colour of a merged cluster: the pixel-weighted mean of its colours,
 // each channel truncated toward zero.
