@@ -1,6 +1,6 @@
 #include "fuzz/fuzz_support.h"
 
-#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -13,6 +13,7 @@
 #include "shell/console.h"
 
 namespace tavrel::fuzz {
+namespace fs = std::filesystem;
 namespace {
 
 std::size_t gBudget = 0;
@@ -27,17 +28,6 @@ void* budgetedLine(std::size_t size) {
   throw FatalStopped{code};
 }
 
-std::FILE* nullStream() {
-  static std::FILE* stream = std::fopen("/dev/null", "wb");
-  if (!stream) fail("cannot open /dev/null");
-  return stream;
-}
-
-void removeScratch() {
-  std::error_code ignored;
-  std::filesystem::remove_all(scratchDir(), ignored);
-}
-
 }  // namespace
 
 void fail(const char* format, ...) {
@@ -50,33 +40,32 @@ void fail(const char* format, ...) {
   std::abort();
 }
 
+// Each open of /proc/self/fd/N is a fresh open of the file, as of a path.
+MemoryFile::MemoryFile() : fd_(memfd_create("fuzz-input", 0)) {
+  if (fd_ < 0) fail("memfd_create failed");
+  path_ = "/proc/self/fd/" + std::to_string(fd_);
+}
+
+void MemoryFile::assign(const std::uint8_t* data, std::size_t size) {
+  if (ftruncate(fd_, 0) != 0 || (size && pwrite(fd_, data, size, 0) != static_cast<ssize_t>(size)))
+    fail("cannot fill the memory file");
+}
+
 const std::string& scratchDir() {
   static const std::string dir = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tavrel-fuzz-XXXXXX").string();
+    const fs::path base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
+    std::string pattern = (base / "tavrel-fuzz-XXXXXX").string();
     if (!mkdtemp(pattern.data())) fail("mkdtemp failed");
     return pattern;
   }();
-  static const bool registered = (std::atexit(removeScratch), true);
-  (void)registered;
+  // Registered once the name exists, so it runs before the name is destroyed.
+  static const int removal = std::atexit([] { fs::remove_all(scratchDir()); });
+  (void)removal;
   return dir;
 }
 
-std::string scratchFile(const std::string& name) {
-  return scratchDir() + "/" + name;
-}
-
 void clearScratch() {
-  std::error_code ignored;
-  for (const auto& entry : std::filesystem::directory_iterator(scratchDir(), ignored)) {
-    std::filesystem::remove_all(entry.path(), ignored);
-  }
-}
-
-void writeBytes(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) fail("cannot create %s", path.c_str());
-  if (size && std::fwrite(data, 1, size, file) != size) fail("cannot write %s", path.c_str());
-  std::fclose(file);
+  for (const auto& entry : fs::directory_iterator(scratchDir())) fs::remove_all(entry.path());
 }
 
 std::string readBytes(const std::string& path) {
@@ -84,10 +73,15 @@ std::string readBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+void writeBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
 ConsoleGuard::ConsoleGuard(std::size_t budgetBytes, std::FILE* out, std::FILE* err) {
+  static std::FILE* const none = std::fopen("/dev/null", "wb");
   gBudget = budgetBytes;
   setLineAllocator(budgetedLine);
-  setConsoleStreams(out ? out : nullStream(), err ? err : nullStream());
+  setConsoleStreams(out ? out : none, err ? err : none);
   setFatalHandler(throwFatal);
 }
 
@@ -95,10 +89,6 @@ ConsoleGuard::~ConsoleGuard() {
   setFatalHandler(nullptr);
   setConsoleStreams(nullptr, nullptr);
   setLineAllocator(nullptr);
-}
-
-Capture::Capture() : stream_(open_memstream(&buffer_, &size_)) {
-  if (!stream_) fail("open_memstream failed");
 }
 
 Capture::~Capture() {
@@ -109,15 +99,6 @@ Capture::~Capture() {
 std::string Capture::text() {
   std::fflush(stream_);
   return std::string(buffer_, size_);
-}
-
-InScratch::InScratch() : previous_(::open(".", O_RDONLY | O_DIRECTORY)) {
-  if (previous_ < 0 || ::chdir(scratchDir().c_str()) != 0) fail("cannot enter the scratch folder");
-}
-
-InScratch::~InScratch() {
-  if (::fchdir(previous_) != 0) fail("cannot leave the scratch folder");
-  ::close(previous_);
 }
 
 }  // namespace tavrel::fuzz

@@ -1,7 +1,7 @@
-// What the fuzz targets share: a private scratch folder, silenced or captured
-// console channels, a fatal stop that unwinds instead of ending the process,
-// and a line allocator with a budget, so that a header which claims a huge
-// image fails its open instead of exhausting memory.
+// What the fuzz targets share: files held in memory, a scratch folder on a
+// RAM-backed file system where there is one, console channels silenced or
+// captured, a fatal stop that throws, and a budget for line buffers, so that
+// a header claiming a huge image fails its open instead of exhausting memory.
 #pragma once
 
 #include <cstddef>
@@ -11,61 +11,51 @@
 
 namespace tavrel::fuzz {
 
-// Thrown by the fatal stop while a ConsoleGuard is alive.
 struct FatalStopped {
   int code;
 };
 
-// Reports a broken property of the code under test and aborts, so that both
-// libFuzzer and the replay runner see a crash.
+// Reports a broken property and aborts: libFuzzer and the replay both see it.
 [[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// A folder of this process, made on first use and removed at exit.
-const std::string& scratchDir();
-std::string scratchFile(const std::string& name);
-// Removes every entry of the scratch folder.
+// A regular file that lives in memory only, reached by a path of its own.
+class MemoryFile {
+ public:
+  MemoryFile();
+  const std::string& path() const { return path_; }
+  void assign(const std::uint8_t* data, std::size_t size);
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+const std::string& scratchDir();  // made on first use, removed at exit
 void clearScratch();
-void writeBytes(const std::string& path, const std::uint8_t* data, std::size_t size);
 std::string readBytes(const std::string& path);
+void writeBytes(const std::string& path, const std::string& bytes);
 
 // For its lifetime: console output goes to the given streams (or nowhere),
-// the fatal stop throws FatalStopped, and line buffers come from a budget of
-// budgetBytes bytes in all, after which allocations fail.
+// the fatal stop throws FatalStopped, and line buffers draw on a budget.
 class ConsoleGuard {
  public:
   explicit ConsoleGuard(std::size_t budgetBytes, std::FILE* out = nullptr,
                         std::FILE* err = nullptr);
   ~ConsoleGuard();
-  ConsoleGuard(const ConsoleGuard&) = delete;
-  ConsoleGuard& operator=(const ConsoleGuard&) = delete;
 };
 
-// A stream that collects everything written to it in memory.
+// A stream that keeps what is written to it.
 class Capture {
  public:
-  Capture();
+  Capture() : stream_(open_memstream(&buffer_, &size_)) {}
   ~Capture();
-  Capture(const Capture&) = delete;
-  Capture& operator=(const Capture&) = delete;
   std::FILE* stream() { return stream_; }
   std::string text();
 
  private:
-  std::FILE* stream_;
   char* buffer_ = nullptr;
   std::size_t size_ = 0;
-};
-
-// Runs the rest of the scope in the scratch folder, then goes back.
-class InScratch {
- public:
-  InScratch();
-  ~InScratch();
-  InScratch(const InScratch&) = delete;
-  InScratch& operator=(const InScratch&) = delete;
-
- private:
-  int previous_;
+  std::FILE* stream_;
 };
 
 }  // namespace tavrel::fuzz
