@@ -1,13 +1,22 @@
 // What the fuzz targets share: files held in memory, a scratch folder on a
-// RAM-backed file system where there is one, console channels silenced or
+// RAM-backed file system where there is one, the console silenced or
 // captured, a fatal stop that throws, and a budget for line buffers, so that
 // a header claiming a huge image fails its open instead of exhausting memory.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
+#include <stdio.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+
+#include "image/image_store.h"
+#include "shell/console.h"
 
 namespace tavrel::fuzz {
 
@@ -16,46 +25,69 @@ struct FatalStopped {
 };
 
 // Reports a broken property and aborts: libFuzzer and the replay both see it.
-[[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] inline __attribute__((format(printf, 1, 2))) void fail(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::fputs("fuzz property broken: ", stderr);
+  std::vfprintf(stderr, format, args);
+  std::fputc('\n', stderr);
+  std::abort();
+}
 
-// A regular file that lives in memory only, reached by a path of its own.
+inline std::string readBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A regular file in memory only; each open of /proc/self/fd/N is a fresh
+// open of the file, as of a path.
 class MemoryFile {
  public:
-  MemoryFile();
   const std::string& path() const { return path_; }
-  void assign(const std::uint8_t* data, std::size_t size);
+  void assign(const void* data, std::size_t size) {
+    if (ftruncate(fd_, 0) != 0 || (size && pwrite(fd_, data, size, 0) != ssize_t(size)))
+      fail("cannot fill the memory file");
+  }
 
  private:
-  int fd_;
-  std::string path_;
+  int fd_ = memfd_create("fuzz", 0);
+  std::string path_ = "/proc/self/fd/" + std::to_string(fd_);
 };
 
-const std::string& scratchDir();  // made on first use, removed at exit
-void clearScratch();
-std::string readBytes(const std::string& path);
-void writeBytes(const std::string& path, const std::string& bytes);
+// Made on first use, emptied by each caller, left behind only by a crash.
+inline const std::string& scratchDir() {
+  namespace fs = std::filesystem;
+  static const std::string dir = [] {
+    const fs::path base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
+    std::string pattern = (base / "tavrel-fuzz-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) fail("mkdtemp failed");
+    std::atexit([] { fs::remove_all(scratchDir()); });
+    return pattern;
+  }();
+  return dir;
+}
 
 // For its lifetime: console output goes to the given streams (or nowhere),
 // the fatal stop throws FatalStopped, and line buffers draw on a budget.
 class ConsoleGuard {
  public:
-  explicit ConsoleGuard(std::size_t budgetBytes, std::FILE* out = nullptr,
-                        std::FILE* err = nullptr);
-  ~ConsoleGuard();
-};
-
-// A stream that keeps what is written to it.
-class Capture {
- public:
-  Capture() : stream_(open_memstream(&buffer_, &size_)) {}
-  ~Capture();
-  std::FILE* stream() { return stream_; }
-  std::string text();
+  explicit ConsoleGuard(std::size_t budget, std::FILE* out = nullptr, std::FILE* err = nullptr) {
+    static std::FILE* const none = std::fopen("/dev/null", "wb");
+    budget_ = budget;
+    setLineAllocator([](std::size_t size) -> void* {
+      return size > budget_ ? nullptr : (budget_ -= size, std::malloc(size));
+    });
+    setConsoleStreams(out ? out : none, err ? err : none);
+    setFatalHandler([](int code) { throw FatalStopped{code}; });
+  }
+  ~ConsoleGuard() {
+    setFatalHandler(nullptr);
+    setConsoleStreams(nullptr, nullptr);
+    setLineAllocator(nullptr);
+  }
 
  private:
-  char* buffer_ = nullptr;
-  std::size_t size_ = 0;
-  std::FILE* stream_;
+  static inline std::size_t budget_ = 0;
 };
 
 }  // namespace tavrel::fuzz
