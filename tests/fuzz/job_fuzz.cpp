@@ -9,8 +9,6 @@
 // temporary file), each a complete P6 file with at most k colours that
 // refines the dump before it. Images of few colours run through the literal
 // reference engine too, which must print and write the same bytes.
-#include <fcntl.h>
-
 #include <map>
 #include <set>
 #include <vector>
@@ -22,7 +20,7 @@
 namespace tavrel::fuzz {
 namespace {
 
-constexpr std::size_t kLineBudget = 16u << 20;
+namespace fs = std::filesystem;
 
 struct Result {
   int exitCode = 0;
@@ -31,30 +29,34 @@ struct Result {
   bool operator==(const Result&) const = default;
 };
 
+std::string text(std::FILE* stream) {
+  std::string all = readBytes("/proc/self/fd/" + std::to_string(fileno(stream)));
+  std::fclose(stream);
+  return all;
+}
+
 Result run(std::vector<std::string> arguments, ProgressionRun progression) {
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
   Result result;
   std::FILE *out = std::tmpfile(), *err = std::tmpfile();
-  const int home = ::open(".", O_RDONLY | O_DIRECTORY);
-  if (home < 0 || ::chdir(scratchDir().c_str()) != 0) fail("cannot enter the scratch folder");
+  const fs::path home = fs::current_path();
+  fs::current_path(scratchDir());
   try {
-    ConsoleGuard guard(kLineBudget, out, err);
+    ConsoleGuard guard(16u << 20, out, err);
     result.exitCode = runDriver(int(argv.size() - 1), argv.data(), progression);
   } catch (const FatalStopped& stop) {
     fail("fatal stop %d during the job", stop.code);
   }
-  if (::fchdir(home) != 0 || ::close(home) != 0) fail("cannot leave the scratch folder");
-  result.out = readBytes("/proc/self/fd/" + std::to_string(fileno(out)));
-  result.err = readBytes("/proc/self/fd/" + std::to_string(fileno(err)));
-  std::fclose(out), std::fclose(err);
+  fs::current_path(home);
+  result.out = text(out), result.err = text(err);
   const std::size_t at = result.out.find("Duration:");
   if (at != std::string::npos) result.out.erase(at, result.out.find('\n', at) - at);
-  for (const auto& entry : std::filesystem::directory_iterator(scratchDir())) {
+  for (const auto& entry : fs::directory_iterator(scratchDir())) {
     if (entry.path().filename() == "input.ppm") continue;
     result.files[entry.path().filename()] = readBytes(entry.path());
-    std::filesystem::remove(entry.path());
+    fs::remove(entry.path());
   }
   return result;
 }
@@ -63,22 +65,22 @@ void checkDumps(const Result& result, const ImageBuffer& image, std::size_t want
   if (result.files.size() != wanted) fail("%zu files for %zu dumps", result.files.size(), wanted);
   const std::string header =
       "P6\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
-  const std::string* coarser = nullptr;
+  std::string coarser;
   for (std::size_t k = 2; k < 2 + wanted; ++k) {
-    const auto found = result.files.find("dump" + std::to_string(k) + "_out.ppm");
-    if (found == result.files.end()) fail("dump %zu missing", k);
-    const std::string& dump = found->second;
+    const std::string& dump = result.files.count("dump" + std::to_string(k) + "_out.ppm")
+                                  ? result.files.at("dump" + std::to_string(k) + "_out.ppm")
+                                  : "";
     if (dump.size() != header.size() + 3ull * image.width * image.height ||
         !dump.starts_with(header))
-      fail("dump %zu is not a complete P6 file of the input's size", k);
+      fail("dump %zu is missing or not a complete P6 file of the input's size", k);
     std::map<std::string, std::string> toCoarser;  // each colour to the one it refines
     for (std::size_t i = header.size(); i < dump.size(); i += 3) {
-      const std::string before = coarser ? coarser->substr(i, 3) : "";
+      const std::string before = coarser.empty() ? "" : coarser.substr(i, 3);
       if (toCoarser.emplace(dump.substr(i, 3), before).first->second != before)
         fail("dump %zu does not refine dump %zu", k, k - 1);
     }
     if (toCoarser.size() > k) fail("dump %zu has %zu colours", k, toCoarser.size());
-    coarser = &dump;
+    coarser = dump;
   }
 }
 
@@ -106,7 +108,7 @@ void job(const std::uint8_t* data, std::size_t size) {
   std::set<PackedColor> colours;
   bool opens;
   {
-    ConsoleGuard guard(kLineBudget);
+    ConsoleGuard guard(16u << 20);
     opens = openImage(path.c_str(), &image, Read, 0, WholeImage, Color, 1, 256) == 1;
     const bool small = std::uint64_t(image.width) * image.height <= 4096;
     for (std::uint32_t y = 1; opens && small && y <= image.height; ++y)
