@@ -103,7 +103,7 @@ TEST(Reliability, AnInterruptedRunLeavesEachDumpWholeOldOrNew) {
   const std::string options = kSanitized ? "-C8" : "-C48";
   const std::vector<std::string> dumps =
       kSanitized ? std::vector<std::string>{"dump3_out.ppm"}
-                 : std::vector<std::string>{"dump3_out.ppm", "dump40_out.ppm"};
+                 : std::vector<std::string>{"dump3_out.ppm", "dump24_out.ppm"};
   const Entries complete = completeRun(options);
   const std::map<std::string, int> statuses = {
       {"KILL", 137}, {"INT", 130}, {"TERM", 143}, {"HUP", 129}};

@@ -39,43 +39,39 @@ inline std::string readBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A regular file in memory only; each open of /proc/self/fd/N is a fresh
-// open of the file, as of a path.
-class MemoryFile {
- public:
-  const std::string& path() const { return path_; }
-  void assign(const void* data, std::size_t size) {
-    if (ftruncate(fd_, 0) != 0 || (size && pwrite(fd_, data, size, 0) != ssize_t(size)))
-      fail("cannot fill the memory file");
-  }
+// A regular file in memory only (made on first use in fd), holding the
+// bytes given; each open of the path returned is a fresh open of the file.
+inline std::string memoryFile(int& fd, const void* data, std::size_t size) {
+  if (fd < 0) fd = memfd_create("fuzz", 0);
+  if (ftruncate(fd, 0) != 0 || (size && pwrite(fd, data, size, 0) != ssize_t(size)))
+    fail("cannot fill the memory file");
+  return "/proc/self/fd/" + std::to_string(fd);
+}
 
- private:
-  int fd_ = memfd_create("fuzz", 0);
-  std::string path_ = "/proc/self/fd/" + std::to_string(fd_);
-};
-
-// Made on first use, emptied by each caller, left behind only by a crash.
+// Made on first use, removed at exit.
 inline const std::string& scratchDir() {
   namespace fs = std::filesystem;
   static const std::string dir = [] {
     const fs::path base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
     std::string pattern = (base / "tavrel-fuzz-XXXXXX").string();
     if (!mkdtemp(pattern.data())) fail("mkdtemp failed");
-    std::atexit([] { fs::remove_all(scratchDir()); });
     return pattern;
   }();
+  // Registered once the name exists, so it runs before the name is destroyed.
+  static const int removal = std::atexit([] { fs::remove_all(scratchDir()); });
+  (void)removal;
   return dir;
 }
 
 // For its lifetime: console output goes to the given streams (or nowhere),
 // the fatal stop throws FatalStopped, and line buffers draw on a budget.
-class ConsoleGuard {
- public:
-  explicit ConsoleGuard(std::size_t budget, std::FILE* out = nullptr, std::FILE* err = nullptr) {
+struct ConsoleGuard {
+  static inline std::size_t budget = 0;
+  explicit ConsoleGuard(std::size_t bytes, std::FILE* out = nullptr, std::FILE* err = nullptr) {
     static std::FILE* const none = std::fopen("/dev/null", "wb");
-    budget_ = budget;
+    budget = bytes;
     setLineAllocator([](std::size_t size) -> void* {
-      return size > budget_ ? nullptr : (budget_ -= size, std::malloc(size));
+      return size > budget ? nullptr : (budget -= size, std::malloc(size));
     });
     setConsoleStreams(out ? out : none, err ? err : none);
     setFatalHandler([](int code) { throw FatalStopped{code}; });
@@ -85,9 +81,6 @@ class ConsoleGuard {
     setConsoleStreams(nullptr, nullptr);
     setLineAllocator(nullptr);
   }
-
- private:
-  static inline std::size_t budget_ = 0;
 };
 
 }  // namespace tavrel::fuzz

@@ -36,9 +36,9 @@ std::vector<PackedColor> walk(ImageBuffer* image) {
 }
 
 void run(const std::uint8_t* data, std::size_t size) {
-  static MemoryFile input, copyFile;
-  input.assign(data, size);
-  Opened whole(input.path(), WholeImage, 256);
+  static int inputFd = -1, copyFd = -1;
+  const std::string input = memoryFile(inputFd, data, size), copyFile = memoryFile(copyFd, "", 0);
+  Opened whole(input, WholeImage, 256);
   ImageBuffer& image = whole.image;
   // Larger images are opened but not walked: each costs as much as hundreds of small ones.
   if (!whole.ok || std::uint64_t(image.width) * image.height > 4096 || image.height > 256) return;
@@ -47,13 +47,13 @@ void run(const std::uint8_t* data, std::size_t size) {
 
   const std::uint32_t window = 2 + static_cast<std::uint32_t>(size % 9);
   {
-    Opened windowed(input.path(), size % 2 ? FixedWindow : ShrinkingWindow, window);
+    Opened windowed(input, size % 2 ? FixedWindow : ShrinkingWindow, window);
     if (!windowed.ok || windowed.image.ringSize > window) fail("no %u-line window", window);
     if (walk(&windowed.image) != pixels) fail("the %u-line window reads other pixels", window);
   }
-  if (copyImageToFile(&image, copyFile.path().c_str()) != 1) fail("copy failed");
+  if (copyImageToFile(&image, copyFile.c_str()) != 1) fail("copy failed");
   if (walk(&image) != pixels) fail("the rewound source reads other pixels");
-  Opened copy(copyFile.path(), WholeImage, 256);
+  Opened copy(copyFile, WholeImage, 256);
   if (!copy.ok || copy.image.model != image.model || copy.image.width != image.width ||
       walk(&copy.image) != pixels)
     fail("the copy reads as another image");
