@@ -147,3 +147,27 @@ fuzz-tools:
 	  $$sudo apt-get update && \
 	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y clang-14 libclang-rt-14-dev; \
 	fi
+
+# Line coverage of image/ and cmdline/ by the committed fuzz corpus: the
+# replay runners built by clang with coverage mapping, each fed its corpus,
+# the profiles merged and reported by llvm-cov.
+COV_BUILD ?= build-cov
+LLVM_COV  ?= llvm-cov-14
+LLVM_PROFDATA ?= llvm-profdata-14
+FUZZ_CORPUS ?= tests/fuzz/corpus
+
+.PHONY: fuzz-coverage
+fuzz-coverage: fuzz-tools
+	$(CMAKE) -S . -B $(COV_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) \
+	  -DCMAKE_CXX_FLAGS="-fprofile-instr-generate -fcoverage-mapping"
+	$(CMAKE) --build $(COV_BUILD) -j $(JOBS) --target $(addsuffix _replay,$(FUZZ_TARGETS))
+	@root=$$(cd $(COV_BUILD) && pwd); rm -f $$root/*.profraw; objects=""; first=""; \
+	for t in $(FUZZ_TARGETS); do \
+	  LLVM_PROFILE_FILE=$$root/$$t.profraw $$root/tests/fuzz/$${t}_replay $(FUZZ_CORPUS)/$$t \
+	    > /dev/null 2>&1 || exit 1; \
+	  if [ -z "$$first" ]; then first=$$root/tests/fuzz/$${t}_replay; \
+	  else objects="$$objects -object $$root/tests/fuzz/$${t}_replay"; fi; \
+	done; \
+	$(LLVM_PROFDATA) merge -sparse $$root/*.profraw -o $$root/fuzz.profdata && \
+	$(LLVM_COV) report $$first $$objects -instr-profile=$$root/fuzz.profdata \
+	  $$(pwd)/image $$(pwd)/cmdline

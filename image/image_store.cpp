@@ -1,5 +1,7 @@
 #include "image/image_store.h"
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -274,6 +276,32 @@ int readHeaderForOpen(const char* path, ImageBuffer* image) {
   return 1;
 }
 
+// A file may end a little early (its missing samples read as 0xFF), but one
+// that holds far less than its header claims is corrupt or hostile: reading
+// it would allocate, and then paint and write, an image of the claimed size
+// from nothing. The slack is the larger of 1 MiB and the samples present.
+constexpr std::uint64_t kShortfallAllowed = 1u << 20;
+
+int checkClaimedSize(const char* path, ImageBuffer* image) {
+  struct stat info;
+  const long at = std::ftell(image->file);
+  if (at < 0 || ::fstat(::fileno(image->file), &info) != 0) return 1;
+  const std::uint64_t rowBytes = image->model == Bilevel ? lineSizeFor(Bilevel, image->width)
+                                 : image->model == Gray
+                                     ? image->width
+                                     : 3 * static_cast<std::uint64_t>(image->width);
+  // Sizes were checked before: the product stays far below 2^64.
+  const std::uint64_t claimed = rowBytes * image->height;
+  const std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
+  const std::uint64_t present = size > static_cast<std::uint64_t>(at) ? size - at : 0;
+  const std::uint64_t slack = present > kShortfallAllowed ? present : kShortfallAllowed;
+  if (claimed <= present || claimed - present <= slack) return 1;
+  errorLog(
+      "ERROR: %s is truncated: its header claims %llu bytes of samples, the file holds %llu.\n",
+      path, static_cast<unsigned long long>(claimed), static_cast<unsigned long long>(present));
+  return 0;
+}
+
 }  // namespace
 
 const char* storeMessage(int index) {
@@ -366,6 +394,12 @@ int openImage(const char* path, ImageBuffer* image, int mode, int overwrite, int
 
   if (image->ringSize >= kRingLimit) {
     errorLog("%s", kMessages[MsgRingLimit]);
+    image->ringSize = 0;
+    closeStream(image);
+    return 0;
+  }
+
+  if (image->readMode && !checkClaimedSize(path, image)) {
     image->ringSize = 0;
     closeStream(image);
     return 0;

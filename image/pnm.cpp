@@ -8,7 +8,6 @@
 #include <climits>
 #include <cstring>
 
-#include "image/file_guard.h"
 #include "shell/console.h"
 
 namespace tavrel {
@@ -103,10 +102,6 @@ std::FILE* openFileByMode(const char* path, int mode, int overwrite) {
     return stream;
   }
   if (mode == Create) {
-    if (isProtectedFileEntry(path)) {
-      errorLog("ERROR: Not replacing %s: it is the input image.\n", path);
-      return nullptr;
-    }
     if (fileExists(path)) {
       if (overwrite != 1) {
         errorLog("ERROR: File already exists: %s", path);

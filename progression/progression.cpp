@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <queue>
 #include <string>
 #include <thread>
@@ -317,16 +318,15 @@ class DumpWriter {
   std::thread thread_;
 };
 
-}  // namespace
-
-int runProgression(ImageBuffer* input, ImageBuffer* output, const std::string& outputName,
-                   int limit, bool* failed) {
+int runSteps(ImageBuffer* input, ImageBuffer* output, const std::string& outputName, int limit,
+             bool* failed, std::uint32_t* colours) {
   const int quietLevel = optionValue(QuietLevelOption);
   // With a limit of 2 or more every step writes a dump; otherwise no image
   // of the run is ever seen, so nothing is painted.
   const bool dumps = limit >= 2;
 
   ColourHistogram histogram = collectColours(input, dumps);
+  *colours = static_cast<std::uint32_t>(histogram.colours.size());
   const MergeTree tree = buildMergeTree(histogram.colours, histogram.counts);
   int count = static_cast<int>(tree.leafCount);
   if (limit != 0 && limit < count) count = limit;
@@ -404,6 +404,20 @@ int runProgression(ImageBuffer* input, ImageBuffer* output, const std::string& o
   log.flush();
   paintFinalState(output, input, shown);
   return 0;
+}
+
+}  // namespace
+
+int runProgression(ImageBuffer* input, ImageBuffer* output, const std::string& outputName,
+                   int limit, bool* failed) {
+  std::uint32_t colours = 0;
+  try {
+    return runSteps(input, output, outputName, limit, failed, &colours);
+  } catch (const std::bad_alloc&) {
+    // Everything the run built is released by now; the driver reports it.
+    if (colours == 0) throw;
+    throw OutOfMemoryWithColours(colours);
+  }
 }
 
 }  // namespace tavrel

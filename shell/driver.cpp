@@ -3,6 +3,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <new>
 
 #include "cmdline/arguments.h"
 #include "cmdline/options.h"
@@ -21,6 +24,38 @@ long long millisecondsNow() {
 int defaultRun(ImageBuffer* input, ImageBuffer* output, const std::string& outputName, int limit,
                bool* failed) {
   return runProgression(input, output, outputName, limit, failed);
+}
+
+// Printed without formatting into the heap, which has just run dry.
+void reportOutOfMemory(std::uint32_t width, std::uint32_t height, std::uint32_t colours) {
+  if (colours) {
+    std::fprintf(consoleErr(),
+                 "ERROR: Not enough memory for an image of %u x %u with %u colours.\n", width,
+                 height, colours);
+  } else {
+    std::fprintf(consoleErr(), "ERROR: Not enough memory for an image of %u x %u.\n", width,
+                 height);
+  }
+  std::fflush(consoleErr());
+}
+
+// Memory running out where no exception can pass (a noexcept function) still
+// ends the run with the message and exit code -1, not an abort and a core.
+std::uint32_t gWidth = 0;
+std::uint32_t gHeight = 0;
+
+[[noreturn]] void terminateOnMemory() {
+  if (std::exception_ptr current = std::current_exception()) {
+    try {
+      std::rethrow_exception(current);
+    } catch (const std::bad_alloc&) {
+      reportOutOfMemory(gWidth, gHeight, 0);
+      std::fflush(consoleOut());
+      std::_Exit(-1);
+    } catch (...) {
+    }
+  }
+  std::abort();
 }
 
 }  // namespace
@@ -72,7 +107,22 @@ int runDriver(int argc, char** argv, ProgressionRun run) {
   }
 
   bool failed = false;
-  const int codeSize = run(&input, &output, outputPath, optionValue(ColorDepthOption), &failed);
+  int codeSize = 0;
+  gWidth = input.width;
+  gHeight = input.height;
+  const std::terminate_handler previous = std::set_terminate(terminateOnMemory);
+  try {
+    codeSize = run(&input, &output, outputPath, optionValue(ColorDepthOption), &failed);
+  } catch (const std::bad_alloc& error) {
+    const auto* known = dynamic_cast<const OutOfMemoryWithColours*>(&error);
+    reportOutOfMemory(input.width, input.height, known ? known->colours : 0);
+    std::set_terminate(previous);
+    destroyImage(&input);
+    destroyImage(&output);
+    clearProtectedFileEntries();
+    return -1;
+  }
+  std::set_terminate(previous);
 
   const double duration = static_cast<double>(millisecondsNow() - start) * 0.001;
   if (quietLevel >= 2) progressLog("Duration:    %-10.6f seconds\n", duration);

@@ -100,13 +100,13 @@ inline std::string dataPath(const std::string& name) {
   return TAVREL_TEST_DATA "/" + name;
 }
 
-// Every entry below root by relative path: a file by its bytes, a link as
+// Every entry below root by relative path (links not resolved): a file by its bytes, a link as
 // "<link to target>", a folder as "<folder>", anything else as "<special>".
 inline std::map<std::string, std::string> entriesBelow(const std::string& root) {
   std::map<std::string, std::string> entries;
   for (const auto& item : fs::recursive_directory_iterator(root)) {
     const fs::file_status status = item.symlink_status();
-    entries[fs::relative(item.path(), root).string()] =
+    entries[item.path().lexically_relative(root).string()] =
         fs::is_symlink(status)        ? "<link to " + fs::read_symlink(item.path()).string() + ">"
         : fs::is_regular_file(status) ? readFile(item.path().string())
         : fs::is_directory(status)    ? "<folder>"
