@@ -44,19 +44,33 @@ void reportOutOfMemory(std::uint32_t width, std::uint32_t height, std::uint32_t 
 std::uint32_t gWidth = 0;
 std::uint32_t gHeight = 0;
 
+// With no exception at hand, the runtime could not even allocate the one
+// being thrown (or a thread was left running while memory ran out under it):
+// memory too. Before the image is open there is no size to name.
 [[noreturn]] void terminateOnMemory() {
   if (std::exception_ptr current = std::current_exception()) {
     try {
       std::rethrow_exception(current);
     } catch (const std::bad_alloc&) {
-      reportOutOfMemory(gWidth, gHeight, 0);
-      std::fflush(consoleOut());
-      std::_Exit(-1);
     } catch (...) {
+      std::abort();
     }
   }
-  std::abort();
+  if (gWidth == 0) {
+    std::fputs("ERROR: Not enough memory to run.\n", consoleErr());
+  } else {
+    reportOutOfMemory(gWidth, gHeight, 0);
+  }
+  std::fflush(consoleOut());
+  std::_Exit(-1);
 }
+
+// Holds the handler above for one run of the driver.
+struct TerminateOnMemory {
+  TerminateOnMemory() : previous(std::set_terminate(terminateOnMemory)) {}
+  ~TerminateOnMemory() { std::set_terminate(previous); }
+  std::terminate_handler previous;
+};
 
 }  // namespace
 
@@ -66,6 +80,8 @@ int runDriver(int argc, char** argv, ProgressionRun run) {
   // of a dump and leave it truncated; ignored, the write fails instead, and
   // the dump is removed and reported like any other failed write.
   std::signal(SIGXFSZ, SIG_IGN);
+  gWidth = gHeight = 0;
+  const TerminateOnMemory onMemory;
 
   FileParameter parameters[2];
   parameters[0].defaultExtension = "ppm";
@@ -110,19 +126,16 @@ int runDriver(int argc, char** argv, ProgressionRun run) {
   int codeSize = 0;
   gWidth = input.width;
   gHeight = input.height;
-  const std::terminate_handler previous = std::set_terminate(terminateOnMemory);
   try {
     codeSize = run(&input, &output, outputPath, optionValue(ColorDepthOption), &failed);
   } catch (const std::bad_alloc& error) {
     const auto* known = dynamic_cast<const OutOfMemoryWithColours*>(&error);
     reportOutOfMemory(input.width, input.height, known ? known->colours : 0);
-    std::set_terminate(previous);
     destroyImage(&input);
     destroyImage(&output);
     clearProtectedFileEntries();
     return -1;
   }
-  std::set_terminate(previous);
 
   const double duration = static_cast<double>(millisecondsNow() - start) * 0.001;
   if (quietLevel >= 2) progressLog("Duration:    %-10.6f seconds\n", duration);
