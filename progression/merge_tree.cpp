@@ -171,6 +171,19 @@ class ClusterIndex {
     return true;
   }
 
+  // Adds the clusters first … last−1, in that order, and refreshes every
+  // node once: the same buckets, slot order and aggregates as inserting them
+  // one at a time, without walking up the tree for each. The buckets must
+  // have room (the planes were fixed for all of them).
+  void insertRange(std::uint32_t first, std::uint32_t last) {
+    if (first == last) return;
+    for (std::uint32_t id = first; id < last; ++id) {
+      const std::uint32_t bucket = bucketOf(id);
+      write(bucket * capacity_ + fill_[bucket]++, id);
+    }
+    for (std::uint32_t n = 2 * firstLeaf_ + 1; n-- > 0;) refresh(n);
+  }
+
   void remove(std::uint32_t id) {
     const std::uint32_t s = slotOf_[id];
     slotOf_[id] = kNone;
@@ -611,7 +624,7 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
   // ones; a row is the same whichever index computed it.
   std::vector<Row> rows(capacity);
   auto fillRows = [&](ClusterIndex& into, std::uint32_t begin, std::uint32_t end) {
-    for (std::uint32_t x = 0; x < begin; ++x) into.insert(x);
+    into.insertRange(0, begin);
     for (std::uint32_t x = begin; x < end; ++x) {
       rows[x].clear();
       into.search(x, &rows[x]);
@@ -630,7 +643,7 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
       std::thread helper([&] { fillRows(second, half, colourCount); });
       fillRows(index, 0, half);
       helper.join();
-      for (std::uint32_t x = half; x < colourCount; ++x) index.insert(x);
+      index.insertRange(half, colourCount);
       filled = true;
     } catch (const std::system_error&) {
       // No second thread: fall through to one.
