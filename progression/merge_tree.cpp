@@ -73,6 +73,15 @@ struct Clusters {
   std::vector<double> pixels;             // pixel total, exact in a double
   std::vector<std::array<float, 6>> box;  // the point rounded outwards: lo L,a,b, hi L,a,b
 
+  // The same point again for another cluster of the same colour.
+  void pushCopy(std::uint32_t of, std::int64_t count) {
+    L.push_back(L[of]);
+    A.push_back(A[of]);
+    B.push_back(B[of]);
+    pixels.push_back(static_cast<double>(count));
+    box.push_back(box[of]);
+  }
+
   void push(const LabColor& lab, std::int64_t count) {
     L.push_back(lab.L);
     A.push_back(lab.a);
@@ -481,6 +490,40 @@ class ClusterIndex {
   std::vector<std::uint32_t> slotOf_;
 };
 
+// Which cluster first had a colour, so that a merged cluster whose mean colour
+// was seen before copies that cluster's CIELAB point instead of converting the
+// colour again (the conversion is a pure function of the colour, so the copy
+// is the same bits). Open addressing, filled to at most two thirds.
+class ColourLookup {
+ public:
+  explicit ColourLookup(std::size_t colours) {
+    std::size_t size = 16;
+    while (size < colours + colours / 2) size *= 2;
+    slots_.assign(size, Slot{kEmpty, 0});
+    mask_ = size - 1;
+  }
+  // The cluster recorded for colour c, or kNone after recording `id` for it.
+  std::uint32_t findOrAdd(PackedColor c, std::uint32_t id) {
+    std::size_t i = (static_cast<std::uint64_t>(c) * 0x9E3779B97F4A7C15ull >> 32) & mask_;
+    for (;; i = (i + 1) & mask_) {
+      if (slots_[i].colour == c) return slots_[i].id;
+      if (slots_[i].colour == kEmpty) {
+        slots_[i] = Slot{c, id};
+        return kNone;
+      }
+    }
+  }
+
+ private:
+  static constexpr PackedColor kEmpty = 0xFFFFFFFFu;  // not a 24-bit colour
+  struct Slot {
+    PackedColor colour;
+    std::uint32_t id;
+  };
+  std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
+};
+
 // The merge queue: one entry per live cluster whose row is not empty, keyed by
 // the row's current cost. Its top is the pair to merge next: least cost, then
 // the newer first cluster. Within a row the newer second cluster is already
@@ -609,6 +652,8 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
     sums.push_back({count * r, count * g, count * b});
     clusters.push(colourToLab(kWhitePointD65, r, g, b), counts[i]);
   }
+  ColourLookup seen(capacity);
+  for (std::size_t i = 0; i < n; ++i) seen.findOrAdd(colours[i], static_cast<std::uint32_t>(i));
   if (n < 2) return tree;
 
   ClusterIndex index(clusters, capacity);
@@ -695,9 +740,14 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
     tree.left.push_back(a);
     tree.right.push_back(b);
     sums.push_back(sum);
-    clusters.push(
-        colourToLab(kWhitePointD65, colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF),
-        pixels);
+    const std::uint32_t sameColour = seen.findOrAdd(colour, m);
+    if (sameColour != kNone) {
+      clusters.pushCopy(sameColour, pixels);
+    } else {
+      clusters.push(
+          colourToLab(kWhitePointD65, colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF),
+          pixels);
+    }
 
     alive[a] = 0;
     alive[b] = 0;
