@@ -193,14 +193,24 @@ class ClusterIndex {
     for (std::uint32_t n = 2 * firstLeaf_ + 1; n-- > 0;) refresh(n);
   }
 
-  void remove(std::uint32_t id) {
-    const std::uint32_t s = slotOf_[id];
-    slotOf_[id] = kNone;
-    const std::uint32_t bucket = s / capacity_;
-    const std::uint32_t last = bucket * capacity_ + --fill_[bucket];
-    if (s != last) write(s, id_[last]);
-    id_[last] = kNone;
-    refreshUpwards(bucket);
+  void remove(std::uint32_t id) { refreshUpwards(take(id)); }
+
+  // One merge: a and b leave, m comes in, and every bucket that changed is
+  // refreshed once (a, b and m mostly share a bucket). Refreshing one changed
+  // bucket's path may read a sibling that is not refreshed yet; that
+  // sibling's own path then passes the common ancestor again, so every node
+  // ends up computed from fresh children. False, with a and b gone and m not
+  // in, when m's bucket is full.
+  bool replace(std::uint32_t a, std::uint32_t b, std::uint32_t m) {
+    const std::uint32_t bucketA = take(a);
+    const std::uint32_t bucketB = take(b);
+    const std::uint32_t bucketM = bucketOf(m);
+    const bool fits = fill_[bucketM] < capacity_;
+    if (fits) write(bucketM * capacity_ + fill_[bucketM]++, m);
+    refreshUpwards(bucketA);
+    if (bucketB != bucketA) refreshUpwards(bucketB);
+    if (fits && bucketM != bucketA && bucketM != bucketB) refreshUpwards(bucketM);
+    return fits;
   }
 
   // Fills the row of cluster x with its cheapest partners among the live
@@ -469,6 +479,18 @@ class ClusterIndex {
     if (same[0] && same[1] && same[2] && same[3]) return false;
     old = fresh;
     return true;
+  }
+
+  // Takes a cluster out of its bucket without refreshing any node; returns
+  // the bucket.
+  std::uint32_t take(std::uint32_t id) {
+    const std::uint32_t s = slotOf_[id];
+    slotOf_[id] = kNone;
+    const std::uint32_t bucket = s / capacity_;
+    const std::uint32_t last = bucket * capacity_ + --fill_[bucket];
+    if (s != last) write(s, id_[last]);
+    id_[last] = kNone;
+    return bucket;
   }
 
   void refreshUpwards(std::uint32_t bucket) {
@@ -755,9 +777,14 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
     queue.erase(a);
     queue.erase(b);
     --liveCount;
-    index.remove(a);
-    index.remove(b);
-    if (liveCount * 8 <= builtFor || !index.insert(m)) {
+    bool inIndex = false;
+    if (liveCount * 8 > builtFor) {
+      inIndex = index.replace(a, b, m);
+    } else {
+      index.remove(a);
+      index.remove(b);
+    }
+    if (!inIndex) {
       index.collect(&live);
       live.push_back(m);
       index.rebuild(live, false);
