@@ -134,6 +134,12 @@ struct Row {
 // its bucket full, and each time their number has fallen to an eighth, which
 // keeps the tree shallow.
 class ClusterIndex {
+  // A point and its cluster, as the split reorders them.
+  struct Point {
+    double c[3];
+    std::uint32_t id;
+  };
+
  public:
   explicit ClusterIndex(const Clusters& clusters, std::size_t capacity)
       : c_(clusters), slotOf_(capacity, kNone) {}
@@ -141,7 +147,7 @@ class ClusterIndex {
   // Fixes the split planes from the points of ids. The buckets receive the
   // clusters too, unless `empty`: then they are filled later, one insert at a
   // time.
-  void rebuild(std::vector<std::uint32_t>& ids, bool empty) {
+  void rebuild(const std::vector<std::uint32_t>& ids, bool empty) {
     depth_ = 0;
     while ((static_cast<std::size_t>(kBucketSize) << depth_) < ids.size()) ++depth_;
     const std::uint32_t leaves = 1u << depth_;
@@ -150,7 +156,14 @@ class ClusterIndex {
     splitDim_.assign(firstLeaf_, 0);
     splitValue_.assign(firstLeaf_, 0.0);
     std::vector<std::uint32_t> bucketSize(leaves, 0);
-    split(ids, 0, ids.size(), 0, bucketSize);
+    // The split works on copies of the points, which it reorders in place,
+    // instead of reaching through the ids for every comparison.
+    std::vector<Point> points(ids.size());
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      const std::uint32_t id = ids[i];
+      points[i] = Point{{c_.L[id], c_.A[id], c_.B[id]}, id};
+    }
+    split(points, 0, ids.size(), 0, bucketSize);
     std::uint32_t most = 0;
     for (std::uint32_t size : bucketSize) most = std::max(most, size);
     // Room for merged clusters to come in.
@@ -163,9 +176,12 @@ class ClusterIndex {
     id_.assign(slots, kNone);
     fill_.assign(leaves, 0);
     if (empty) return;
-    for (std::uint32_t id : ids) {
-      const std::uint32_t bucket = bucketOf(id);
-      write(bucket * capacity_ + fill_[bucket]++, id);
+    // The split left every bucket's clusters together, bucket after bucket.
+    std::size_t i = 0;
+    for (std::uint32_t bucket = 0; bucket < leaves; ++bucket) {
+      for (std::uint32_t k = 0; k < bucketSize[bucket]; ++k) {
+        write(bucket * capacity_ + fill_[bucket]++, points[i++].id);
+      }
     }
     for (std::uint32_t n = 2 * leaves - 1; n-- > 0;) refresh(n);
   }
@@ -396,10 +412,10 @@ class ClusterIndex {
     slotOf_[id] = s;
   }
 
-  // Fixes the planes below node n from the points ids[begin, end): the median
-  // of the widest coordinate, down to the leaves of the complete tree; counts
-  // what each bucket will hold.
-  void split(std::vector<std::uint32_t>& ids, std::size_t begin, std::size_t end, std::uint32_t n,
+  // Fixes the planes below node n from points[begin, end): the median of the
+  // widest coordinate, down to the leaves of the complete tree; counts what
+  // each bucket will hold.
+  void split(std::vector<Point>& points, std::size_t begin, std::size_t end, std::uint32_t n,
              std::vector<std::uint32_t>& bucketSize) {
     if (n >= firstLeaf_) {
       bucketSize[n - firstLeaf_] = static_cast<std::uint32_t>(end - begin);
@@ -413,7 +429,7 @@ class ClusterIndex {
       double hi[3] = {-kInfinity, -kInfinity, -kInfinity};
       for (std::size_t i = begin; i < end; ++i) {
         for (int d = 0; d < 3; ++d) {
-          const double v = coordinate(ids[i], d);
+          const double v = points[i].c[d];
           lo[d] = std::min(lo[d], v);
           hi[d] = std::max(hi[d], v);
         }
@@ -421,21 +437,19 @@ class ClusterIndex {
       for (int d = 1; d < 3; ++d) {
         if (hi[d] - lo[d] > hi[dim] - lo[dim]) dim = d;
       }
-      const auto first = ids.begin() + static_cast<std::ptrdiff_t>(begin);
-      const auto last = ids.begin() + static_cast<std::ptrdiff_t>(end);
-      auto less = [&](std::uint32_t a, std::uint32_t b) {
-        return coordinate(a, dim) < coordinate(b, dim);
-      };
+      const auto first = points.begin() + static_cast<std::ptrdiff_t>(begin);
+      const auto last = points.begin() + static_cast<std::ptrdiff_t>(end);
+      auto less = [dim](const Point& a, const Point& b) { return a.c[dim] < b.c[dim]; };
       std::nth_element(first, first + static_cast<std::ptrdiff_t>((end - begin) / 2), last, less);
-      value = coordinate(ids[begin + (end - begin) / 2], dim);
+      value = points[begin + (end - begin) / 2].c[dim];
       mid = static_cast<std::size_t>(
-          std::partition(first, last, [&](std::uint32_t a) { return coordinate(a, dim) < value; }) -
-          ids.begin());
+          std::partition(first, last, [dim, value](const Point& a) { return a.c[dim] < value; }) -
+          points.begin());
     }
     splitDim_[n] = static_cast<std::uint8_t>(dim);
     splitValue_[n] = value;
-    split(ids, begin, mid, 2 * n + 1, bucketSize);
-    split(ids, mid, end, 2 * n + 2, bucketSize);
+    split(points, begin, mid, 2 * n + 1, bucketSize);
+    split(points, mid, end, 2 * n + 2, bucketSize);
   }
 
   // Recomputes a node's aggregates; returns false when nothing changed, in
