@@ -717,8 +717,9 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
   const bool twoThreads =
       threads == 0 ? colourCount >= kThreadedRowsFrom && availableCores() >= 2 : threads >= 2;
   if (twoThreads) {
-    // The second thread also inserts the older colours, so it takes fewer rows.
-    const std::uint32_t half = static_cast<std::uint32_t>(colourCount * 0.58);
+    // Halves by count measured about equal in instructions on photos: the
+    // second thread first puts the older colours in, in one pass.
+    const std::uint32_t half = static_cast<std::uint32_t>(colourCount * 0.5);
     ClusterIndex second = index;
     try {
       std::thread helper([&] { fillRows(second, half, colourCount); });
