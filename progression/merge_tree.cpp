@@ -593,6 +593,14 @@ class MergeQueue {
     siftDown(position_[last.x]);
   }
 
+  // The top leaves and x comes in: one sift instead of two.
+  void replaceTop(std::uint32_t x, double cost) {
+    position_[heap_[0].x] = kNone;
+    heap_[0] = Entry{cost, x};
+    position_[x] = 0;
+    siftDown(0);
+  }
+
   // The top's cost rose (its row lost its best partner).
   void raiseTop(double cost) {
     heap_[0].cost = cost;
@@ -789,8 +797,7 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
     alive[a] = 0;
     alive[b] = 0;
     alive[m] = 1;
-    queue.erase(a);
-    queue.erase(b);
+    queue.erase(b);  // a stays on top until m takes its place
     --liveCount;
     bool inIndex = false;
     if (liveCount * 8 > builtFor) {
@@ -807,7 +814,11 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
     }
     rows[m].clear();
     index.search(m, &rows[m]);
-    if (rows[m].length > 0) queue.push(m, rows[m].cost[0]);
+    if (rows[m].length > 0) {
+      queue.replaceTop(m, rows[m].cost[0]);
+    } else {
+      queue.erase(a);
+    }
   }
   return tree;
 }
