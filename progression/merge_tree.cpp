@@ -629,16 +629,25 @@ class MergeQueue {
     }
     set(i, e);
   }
+  // The entry sinking is mostly a costly one that belongs near the bottom, so
+  // the lesser children move up all the way down first, one comparison per
+  // level, and the entry then climbs back the few levels it needs.
   void siftDown(std::size_t i) {
     const Entry e = heap_[i];
     const std::size_t size = heap_.size();
+    const std::size_t start = i;
     for (;;) {
       std::size_t child = 2 * i + 1;
       if (child >= size) break;
       if (child + 1 < size && before(heap_[child + 1], heap_[child])) ++child;
-      if (!before(heap_[child], e)) break;
       set(i, heap_[child]);
       i = child;
+    }
+    while (i > start) {
+      const std::size_t parent = (i - 1) / 2;
+      if (!before(e, heap_[parent])) break;
+      set(i, heap_[parent]);
+      i = parent;
     }
     set(i, e);
   }
