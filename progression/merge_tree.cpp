@@ -47,12 +47,10 @@ constexpr int kRowLength = 1;
 
 // Lower bounds from box geometry are themselves rounded; shrinking them by far
 // more than their rounding error means a pair that could tie the best one is
-// never pruned, so the tie rule sees every candidate.
-constexpr double kBoundSlackSquared = (1.0 - 1e-9) * (1.0 - 1e-9);
-
-// Box distances are measured in single precision, four lanes at a time, from
-// the point rounded outwards; their relative rounding error stays below 1e-6,
-// far inside this slack on the squared bound.
+// never pruned, so the tie rule sees every candidate. Box distances are
+// measured in single precision, four lanes at a time, from the point rounded
+// outwards; their relative rounding error stays below 1e-6, far inside this
+// slack on the squared bound.
 constexpr double kBoxSlack = 1.0 - 1e-5;
 using Float4 = float __attribute__((vector_size(16)));
 using Int4 = std::int32_t __attribute__((vector_size(16)));
