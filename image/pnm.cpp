@@ -214,9 +214,16 @@ int writePgmHeader(std::FILE* stream, std::uint32_t width, std::uint32_t height,
   return 1;
 }
 
+std::size_t formatPpmHeader(char* header, std::size_t size, std::uint32_t width,
+                            std::uint32_t height, int maxval) {
+  const int n = std::snprintf(header, size, "P6\n%li %li\n%i\n", static_cast<long>(width),
+                              static_cast<long>(height), maxval);
+  return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
 int writePpmHeader(std::FILE* stream, std::uint32_t width, std::uint32_t height, int maxval) {
-  std::fprintf(stream, "P6\n%li %li\n%i\n", static_cast<long>(width), static_cast<long>(height),
-               maxval);
+  char header[64];
+  std::fwrite(header, 1, formatPpmHeader(header, sizeof header, width, height, maxval), stream);
   return 1;
 }
 

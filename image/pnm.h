@@ -31,6 +31,9 @@ int readPgmHeader(std::FILE* stream, std::uint32_t* width, std::uint32_t* height
 int readPpmHeader(std::FILE* stream, std::uint32_t* width, std::uint32_t* height, int* maxval);
 int writePbmHeader(std::FILE* stream, std::uint32_t width, std::uint32_t height);
 int writePgmHeader(std::FILE* stream, std::uint32_t width, std::uint32_t height, int maxval);
+// The P6 header text in header (size bytes at most); returns its length.
+std::size_t formatPpmHeader(char* header, std::size_t size, std::uint32_t width,
+                            std::uint32_t height, int maxval);
 int writePpmHeader(std::FILE* stream, std::uint32_t width, std::uint32_t height, int maxval);
 
 int readRawRow(std::FILE* stream, std::uint8_t* bytes, long count);

@@ -67,12 +67,6 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
-std::size_t headerOf(char* header, std::size_t size, std::uint32_t width, std::uint32_t height) {
-  const int n = std::snprintf(header, size, "P6\n%li %li\n255\n", static_cast<long>(width),
-                              static_cast<long>(height));
-  return n > 0 ? static_cast<std::size_t>(n) : 0;
-}
-
 // Six letters or digits that differ between runs and between calls.
 void uniqueSuffix(char* out) {
   static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -161,7 +155,7 @@ int writeRgbFile(const char* path, std::uint32_t width, std::uint32_t height,
   }
   installCleanup();
   char header[64];
-  const std::size_t headerSize = headerOf(header, sizeof header, width, height);
+  const std::size_t headerSize = formatPpmHeader(header, sizeof header, width, height, 255);
   const std::size_t bytes = static_cast<std::size_t>(width) * height * 3;
   switch (writeAtomically(path, header, headerSize, rgb, bytes)) {
     case Outcome::Written:
