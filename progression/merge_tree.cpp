@@ -56,20 +56,31 @@ using Float4 = float __attribute__((vector_size(16)));
 using Int4 = std::int32_t __attribute__((vector_size(16)));
 constexpr Int4 kFirstThree{-1, -1, -1, 0};
 
+// The next float toward minus or plus infinity, for finite values: a step of
+// one unit in the last place, which std::nextafter does as a library call.
+float stepDown(float f) {
+  if (f == 0.0f) return -std::numeric_limits<float>::denorm_min();
+  const std::uint32_t bits = std::bit_cast<std::uint32_t>(f);
+  return std::bit_cast<float>(f > 0.0f ? bits - 1 : bits + 1);
+}
+float stepUp(float f) {
+  return -stepDown(-f);
+}
+
+// v rounded to a float that is not above (below) or not below (above) it.
 float below(double v) {
   const float f = static_cast<float>(v);
-  return static_cast<double>(f) > v ? std::nextafter(f, -kFloatInfinity) : f;
+  return static_cast<double>(f) > v ? stepDown(f) : f;
 }
 float above(double v) {
   const float f = static_cast<float>(v);
-  return static_cast<double>(f) < v ? std::nextafter(f, kFloatInfinity) : f;
+  return static_cast<double>(f) < v ? stepUp(f) : f;
 }
 
 // What the index and the rows read of every cluster, by cluster id.
 struct Clusters {
-  std::vector<double> L, A, B;            // CIELAB point
-  std::vector<double> pixels;             // pixel total, exact in a double
-  std::vector<std::array<float, 6>> box;  // the point rounded outwards: lo L,a,b, hi L,a,b
+  std::vector<double> L, A, B;  // CIELAB point
+  std::vector<double> pixels;   // pixel total, exact in a double
 
   // The same point again for another cluster of the same colour.
   void pushCopy(std::uint32_t of, std::int64_t count) {
@@ -77,7 +88,6 @@ struct Clusters {
     A.push_back(A[of]);
     B.push_back(B[of]);
     pixels.push_back(static_cast<double>(count));
-    box.push_back(box[of]);
   }
 
   void push(const LabColor& lab, std::int64_t count) {
@@ -85,8 +95,6 @@ struct Clusters {
     A.push_back(lab.a);
     B.push_back(lab.b);
     pixels.push_back(static_cast<double>(count));
-    box.push_back(
-        {below(lab.L), below(lab.a), below(lab.b), above(lab.L), above(lab.a), above(lab.b)});
   }
 };
 
@@ -123,9 +131,9 @@ struct Row {
 
 // A k-d tree over the CIELAB points of the live clusters, laid out flat: a
 // complete binary tree in heap order (children of node i at 2i+1 and 2i+2)
-// whose leaves are buckets of equal capacity in one array, coordinates held as
-// structure of arrays. The split planes are fixed when the tree is built, and
-// every cluster sits in the bucket whose cell holds its point. Every node keeps
+// whose leaves are buckets of equal capacity in one array, each slot holding
+// its cluster's point, pixel total and id together. The split planes are fixed when the tree is
+// built, and every cluster sits in the bucket whose cell holds its point. Every node keeps
 // aggregates of the live clusters below it (bounding box, least pixel total,
 // oldest id), so that a search for the cheapest partner can discard whole
 // boxes. The tree is rebuilt from the live clusters when a merged cluster finds
@@ -167,11 +175,7 @@ class ClusterIndex {
     // Room for merged clusters to come in.
     capacity_ = std::max<std::uint32_t>(2 * kBucketSize, 2 * most);
     const std::size_t slots = static_cast<std::size_t>(leaves) * capacity_;
-    L_.assign(slots, 0.0);
-    A_.assign(slots, 0.0);
-    B_.assign(slots, 0.0);
-    P_.assign(slots, 0.0);
-    id_.assign(slots, kNone);
+    slot_.assign(slots, Slot{});
     fill_.assign(leaves, 0);
     if (empty) return;
     // The split left every bucket's clusters together, bucket after bucket.
@@ -234,7 +238,7 @@ class ClusterIndex {
     ids->clear();
     for (std::uint32_t bucket = 0; bucket < fill_.size(); ++bucket) {
       for (std::uint32_t s = bucket * capacity_; s < bucket * capacity_ + fill_[bucket]; ++s) {
-        ids->push_back(id_[s]);
+        ids->push_back(slot_[s].id);
       }
     }
   }
@@ -246,9 +250,8 @@ class ClusterIndex {
     const double p[3] = {c_.L[x], c_.A[x], c_.B[x]};
     const double nx = c_.pixels[x];
     const double nx2 = nx * nx * kBoxSlack;
-    const std::array<float, 6>& rounded = c_.box[x];
-    const Float4 pointLo{rounded[0], rounded[1], rounded[2], 0.0f};
-    const Float4 pointHi{rounded[3], rounded[4], rounded[5], 0.0f};
+    const Float4 pointLo{below(p[0]), below(p[1]), below(p[2]), 0.0f};
+    const Float4 pointHi{above(p[0]), above(p[1]), above(p[2]), 0.0f};
     double limit = row->limit();
     double limitSquared = limit * limit;
 
@@ -256,13 +259,14 @@ class ClusterIndex {
       const std::uint32_t begin = bucket * capacity_;
       const std::uint32_t end = begin + fill_[bucket];
       for (std::uint32_t s = begin; s < end; ++s) {
-        const std::uint32_t y = id_[s];
+        const Slot& slot = slot_[s];
+        const std::uint32_t y = slot.id;
         if (y >= x) continue;
-        const double dL = p[0] - L_[s];
-        const double da = p[1] - A_[s];
-        const double db = p[2] - B_[s];
+        const double dL = p[0] - slot.L;
+        const double da = p[1] - slot.a;
+        const double db = p[2] - slot.b;
         const double distance = std::sqrt(dL * dL + da * da + db * db);
-        const double ny = P_[s];
+        const double ny = slot.pixels;
         const double cost = (ny * nx) / (ny + nx) * distance;
         if (cost <= limit) {
           row->offer(cost, y);
@@ -402,11 +406,7 @@ class ClusterIndex {
   }
 
   void write(std::uint32_t s, std::uint32_t id) {
-    L_[s] = c_.L[id];
-    A_[s] = c_.A[id];
-    B_[s] = c_.B[id];
-    P_[s] = c_.pixels[id];
-    id_[s] = id;
+    slot_[s] = Slot{c_.L[id], c_.A[id], c_.B[id], c_.pixels[id], id};
     slotOf_[id] = s;
   }
 
@@ -458,16 +458,28 @@ class ClusterIndex {
       const std::uint32_t bucket = n - firstLeaf_;
       const std::uint32_t begin = bucket * capacity_;
       const std::uint32_t end = begin + fill_[bucket];
+      // Bounds over the exact coordinates, rounded outwards once: rounding
+      // outwards is monotone, so this is the box of the rounded points.
+      double lo[3] = {kInfinity, kInfinity, kInfinity};
+      double hi[3] = {-kInfinity, -kInfinity, -kInfinity};
       double minPixels = kInfinity;
       std::uint32_t minId = kNone;
       for (std::uint32_t s = begin; s < end; ++s) {
-        const std::array<float, 6>& box = c_.box[id_[s]];
+        const Slot& slot = slot_[s];
+        lo[0] = std::min(lo[0], slot.L);
+        hi[0] = std::max(hi[0], slot.L);
+        lo[1] = std::min(lo[1], slot.a);
+        hi[1] = std::max(hi[1], slot.a);
+        lo[2] = std::min(lo[2], slot.b);
+        hi[2] = std::max(hi[2], slot.b);
+        minPixels = std::min(minPixels, slot.pixels);
+        minId = std::min(minId, slot.id);
+      }
+      if (begin != end) {
         for (int d = 0; d < 3; ++d) {
-          fresh.lo[d] = std::min(fresh.lo[d], box[d]);
-          fresh.hi[d] = std::max(fresh.hi[d], box[d + 3]);
+          fresh.lo[d] = below(lo[d]);
+          fresh.hi[d] = above(hi[d]);
         }
-        minPixels = std::min(minPixels, P_[s]);
-        minId = std::min(minId, id_[s]);
       }
       fresh.lo[3] = below(minPixels);
       fresh.hi[3] = std::bit_cast<float>(minId);
@@ -500,8 +512,8 @@ class ClusterIndex {
     slotOf_[id] = kNone;
     const std::uint32_t bucket = s / capacity_;
     const std::uint32_t last = bucket * capacity_ + --fill_[bucket];
-    if (s != last) write(s, id_[last]);
-    id_[last] = kNone;
+    if (s != last) write(s, slot_[last].id);
+    slot_[last].id = kNone;
     return bucket;
   }
 
@@ -518,8 +530,13 @@ class ClusterIndex {
   std::vector<std::uint8_t> splitDim_;
   std::vector<double> splitValue_;
   // Slots, bucket after bucket; a bucket's live clusters fill its first slots.
-  std::vector<double> L_, A_, B_, P_;
-  std::vector<std::uint32_t> id_;
+  // A bucket is scanned from its first slot on, so each slot holds all a
+  // search reads of its cluster, next to each other.
+  struct Slot {
+    double L = 0.0, a = 0.0, b = 0.0, pixels = 0.0;
+    std::uint32_t id = kNone;
+  };
+  std::vector<Slot> slot_;
   std::vector<std::uint32_t> fill_;
   std::vector<std::uint32_t> slotOf_;
 };
@@ -690,7 +707,6 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
   clusters.A.reserve(capacity);
   clusters.B.reserve(capacity);
   clusters.pixels.reserve(capacity);
-  clusters.box.reserve(capacity);
   std::vector<std::array<std::uint64_t, 3>> sums;
   sums.reserve(capacity);
   for (std::size_t i = 0; i < n; ++i) {
