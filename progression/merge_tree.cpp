@@ -39,12 +39,6 @@ constexpr std::uint32_t kThreadedRowsFrom = 20000;
 // A bucket of the index holds at most this many clusters.
 constexpr std::uint32_t kBucketSize = 8;
 
-// How many of its cheapest older partners a row keeps. When the best one has
-// been merged away, the next live one is still exact and the row is repaired
-// without a search; but every search must then find more partners, and on
-// photos one partner per row measured cheapest overall.
-constexpr int kRowLength = 1;
-
 // Lower bounds from box geometry are themselves rounded; shrinking them by far
 // more than their rounding error means a pair that could tie the best one is
 // never pruned, so the tie rule sees every candidate. Box distances are
@@ -98,35 +92,23 @@ struct Clusters {
   }
 };
 
-// The cheapest few older partners of one cluster, cheapest first; among
-// equal costs the newer partner first.
+// The cheapest older partner of one cluster; among equal costs the newer
+// partner. Keeping more partners per row would repair a row without a search
+// when its best one is merged away, but every search must then find more;
+// on photos one partner measured cheapest overall.
 struct Row {
-  std::array<double, kRowLength> cost;
-  std::array<std::uint32_t, kRowLength> id;
-  int length = 0;
-  int head = 0;  // entries before head have been merged away
+  double cost = kInfinity;
+  std::uint32_t partner = kNone;
 
-  void clear() {
-    length = 0;
-    head = 0;
-  }
-  // Keeps the entry if it is among the cheapest kRowLength seen so far.
+  bool empty() const { return partner == kNone; }
   void offer(double c, std::uint32_t y) {
-    int i = length < kRowLength ? length++ : kRowLength;
-    while (i > 0 && (c < cost[i - 1] || (c == cost[i - 1] && y > id[i - 1]))) {
-      if (i < kRowLength) {
-        cost[i] = cost[i - 1];
-        id[i] = id[i - 1];
-      }
-      --i;
-    }
-    if (i < kRowLength) {
-      cost[i] = c;
-      id[i] = y;
+    if (c < cost || (c == cost && y > partner)) {
+      cost = c;
+      partner = y;
     }
   }
   // The cost a candidate must not exceed to enter the row.
-  double limit() const { return length < kRowLength ? kInfinity : cost[kRowLength - 1]; }
+  double limit() const { return cost; }
 };
 
 // A k-d tree over the CIELAB points of the live clusters, laid out flat: a
@@ -575,8 +557,8 @@ class ColourLookup {
   std::size_t mask_ = 0;
 };
 
-// The merge queue: one entry per live cluster whose row is not empty, keyed by
-// the row's current cost. Its top is the pair to merge next: least cost, then
+// The merge queue: one entry per live cluster whose row is not empty, holding
+// the row and keyed by its cost. Its top is the pair to merge next: least cost, then
 // the newer first cluster. Within a row the newer second cluster is already
 // first, so this is the order in which a scan over a newest-first list with a
 // strictly-less test would meet the pairs.
@@ -586,11 +568,17 @@ class MergeQueue {
     heap_.reserve(capacity);
   }
 
-  bool empty() const { return heap_.empty(); }
-  std::uint32_t top() const { return heap_[0].x; }
+  struct Entry {
+    double cost;
+    std::uint32_t x;
+    std::uint32_t partner;
+  };
 
-  void push(std::uint32_t x, double cost) {
-    heap_.push_back(Entry{cost, x});
+  bool empty() const { return heap_.empty(); }
+  const Entry& top() const { return heap_[0]; }
+
+  void push(std::uint32_t x, const Row& row) {
+    heap_.push_back(Entry{row.cost, x, row.partner});
     position_[x] = static_cast<std::uint32_t>(heap_.size() - 1);
     siftUp(heap_.size() - 1);
   }
@@ -609,24 +597,21 @@ class MergeQueue {
   }
 
   // The top leaves and x comes in: one sift instead of two.
-  void replaceTop(std::uint32_t x, double cost) {
+  void replaceTop(std::uint32_t x, const Row& row) {
     position_[heap_[0].x] = kNone;
-    heap_[0] = Entry{cost, x};
+    heap_[0] = Entry{row.cost, x, row.partner};
     position_[x] = 0;
     siftDown(0);
   }
 
-  // The top's cost rose (its row lost its best partner).
-  void raiseTop(double cost) {
-    heap_[0].cost = cost;
+  // The top's row lost its partner; this is its new one, no cheaper.
+  void raiseTop(const Row& row) {
+    heap_[0].cost = row.cost;
+    heap_[0].partner = row.partner;
     siftDown(0);
   }
 
  private:
-  struct Entry {
-    double cost;
-    std::uint32_t x;
-  };
   static bool before(const Entry& a, const Entry& b) {
     return a.cost < b.cost || (a.cost == b.cost && a.x > b.x);
   }
@@ -707,8 +692,14 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
   clusters.A.reserve(capacity);
   clusters.B.reserve(capacity);
   clusters.pixels.reserve(capacity);
-  std::vector<std::array<std::uint64_t, 3>> sums;
-  sums.reserve(capacity);
+  // Channel sums and pixel total side by side: a merge reads both of each
+  // of its two clusters.
+  struct Totals {
+    std::uint64_t red, green, blue;
+    std::int64_t pixels;
+  };
+  std::vector<Totals> totals;
+  totals.reserve(capacity);
   for (std::size_t i = 0; i < n; ++i) {
     const PackedColor c = colours[i];
     const int r = c & 0xFF, g = (c >> 8) & 0xFF, b = (c >> 16) & 0xFF;
@@ -716,7 +707,7 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
     tree.colour.push_back(c);
     tree.pixels.push_back(counts[i]);
     tree.cost.push_back(-1.0);
-    sums.push_back({count * r, count * g, count * b});
+    totals.push_back({count * r, count * g, count * b, counts[i]});
     clusters.push(colourToLab(kWhitePointD65, r, g, b), counts[i]);
   }
   ColourLookup seen(capacity);
@@ -729,16 +720,15 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
   index.rebuild(live, true);
   std::size_t builtFor = n;
 
-  // Every colour's first row: its cheapest partners among the older colours.
+  // Every colour's first row: its cheapest partner among the older colours.
   // Filling the index in order of age gives every row exactly its candidates.
   // The rows do not depend on each other, so with a second core the newer
   // colours are done on a copy of the index that first takes in the older
   // ones; a row is the same whichever index computed it.
-  std::vector<Row> rows(capacity);
+  std::vector<Row> rows(n);
   auto fillRows = [&](ClusterIndex& into, std::uint32_t begin, std::uint32_t end) {
     into.insertRange(0, begin);
     for (std::uint32_t x = begin; x < end; ++x) {
-      rows[x].clear();
       into.search(x, &rows[x]);
       into.insert(x);
     }
@@ -765,56 +755,48 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
   if (!filled) fillRows(index, 0, colourCount);
   MergeQueue queue(capacity);
   for (std::uint32_t x = 0; x < n; ++x) {
-    if (rows[x].length > 0) queue.push(x, rows[x].cost[0]);
+    if (!rows[x].empty()) queue.push(x, rows[x]);
   }
+  rows = std::vector<Row>();
 
-  // A row's partners only ever disappear (a merged cluster is newer than every
-  // row), so its stored entries stay exact for the partners still alive, and
-  // its first live entry is its best while one is left. A row is repaired only
-  // when it reaches the top.
+  // A row's partner only ever disappears (a merged cluster is newer than every
+  // row's owner), so a row stays exact while its partner is alive and is
+  // searched again only when it reaches the top without one.
   std::vector<char> alive(capacity, 0);
   std::fill(alive.begin(), alive.begin() + static_cast<std::ptrdiff_t>(n), 1);
   std::size_t liveCount = n;
   while (liveCount > 1) {
-    const std::uint32_t x = queue.top();
-    Row& row = rows[x];
-    if (!alive[row.id[row.head]]) {
-      do {
-        ++row.head;
-      } while (row.head < row.length && !alive[row.id[row.head]]);
-      if (row.head == row.length) {
-        row.clear();
-        index.search(x, &row);
-      }
-      if (row.length == 0) {
-        queue.erase(x);
+    const MergeQueue::Entry top = queue.top();
+    if (!alive[top.partner]) {
+      Row row;
+      index.search(top.x, &row);
+      if (row.empty()) {
+        queue.erase(top.x);
       } else {
-        queue.raiseTop(row.cost[row.head]);
+        queue.raiseTop(row);
       }
       continue;
     }
-    const std::uint32_t a = x;
-    const std::uint32_t b = row.id[row.head];
-    const double cost = row.cost[row.head];
+    const std::uint32_t a = top.x;
+    const std::uint32_t b = top.partner;
     const std::uint32_t m = static_cast<std::uint32_t>(tree.colour.size());
-    const std::int64_t pixels = tree.pixels[a] + tree.pixels[b];
-    const std::array<std::uint64_t, 3> sum{sums[a][0] + sums[b][0], sums[a][1] + sums[b][1],
-                                           sums[a][2] + sums[b][2]};
+    const Totals sum{totals[a].red + totals[b].red, totals[a].green + totals[b].green,
+                     totals[a].blue + totals[b].blue, totals[a].pixels + totals[b].pixels};
     const PackedColor colour =
-        meanColour(static_cast<std::uint64_t>(pixels), sum[0], sum[1], sum[2]);
+        meanColour(static_cast<std::uint64_t>(sum.pixels), sum.red, sum.green, sum.blue);
     tree.colour.push_back(colour);
-    tree.pixels.push_back(pixels);
-    tree.cost.push_back(cost);
+    tree.pixels.push_back(sum.pixels);
+    tree.cost.push_back(top.cost);
     tree.left.push_back(a);
     tree.right.push_back(b);
-    sums.push_back(sum);
+    totals.push_back(sum);
     const std::uint32_t sameColour = seen.findOrAdd(colour, m);
     if (sameColour != kNone) {
-      clusters.pushCopy(sameColour, pixels);
+      clusters.pushCopy(sameColour, sum.pixels);
     } else {
       clusters.push(
           colourToLab(kWhitePointD65, colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF),
-          pixels);
+          sum.pixels);
     }
 
     alive[a] = 0;
@@ -835,10 +817,10 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
       index.rebuild(live, false);
       builtFor = liveCount;
     }
-    rows[m].clear();
-    index.search(m, &rows[m]);
-    if (rows[m].length > 0) {
-      queue.replaceTop(m, rows[m].cost[0]);
+    Row row;
+    index.search(m, &row);
+    if (!row.empty()) {
+      queue.replaceTop(m, row);
     } else {
       queue.erase(a);
     }
