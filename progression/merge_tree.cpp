@@ -13,9 +13,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -154,8 +156,9 @@ class ClusterIndex {
     split(points, 0, ids.size(), 0, bucketSize);
     std::uint32_t most = 0;
     for (std::uint32_t size : bucketSize) most = std::max(most, size);
-    // Room for merged clusters to come in.
-    capacity_ = std::max<std::uint32_t>(2 * kBucketSize, 2 * most);
+    // Room for merged clusters to come in. A merged cluster mostly lands in
+    // the bucket its two parts leave, so buckets seldom grow much.
+    capacity_ = std::max<std::uint32_t>(kBucketSize, 2 * most);
     const std::size_t slots = static_cast<std::size_t>(leaves) * capacity_;
     slot_.assign(slots, Slot{});
     fill_.assign(leaves, 0);
@@ -656,6 +659,295 @@ class MergeQueue {
   std::vector<std::uint32_t> position_;
 };
 
+// One merge as an index sees it: a and b leave, m comes in. The index is
+// rebuilt from the live clusters when m's bucket is full, and each time their
+// number has fallen to an eighth.
+class LiveIndex {
+ public:
+  LiveIndex(ClusterIndex index, std::size_t liveCount)
+      : index_(std::move(index)), builtFor_(liveCount) {}
+
+  ClusterIndex& index() { return index_; }
+
+  // liveCount: the live clusters after the merge.
+  void merge(std::uint32_t a, std::uint32_t b, std::uint32_t m, std::size_t liveCount) {
+    bool inIndex = false;
+    if (liveCount * 8 > builtFor_) {
+      inIndex = index_.replace(a, b, m);
+    } else {
+      index_.remove(a);
+      index_.remove(b);
+    }
+    if (!inIndex) {
+      index_.collect(&live_);
+      live_.push_back(m);
+      index_.rebuild(live_, false);
+      builtFor_ = liveCount;
+    }
+  }
+
+ private:
+  ClusterIndex index_;
+  std::size_t builtFor_;
+  std::vector<std::uint32_t> live_;
+};
+
+// A queue between exactly one producing and one consuming thread. push fails
+// when it is full, pop when it is empty; neither waits.
+template <class T>
+class OneWayRing {
+ public:
+  explicit OneWayRing(std::size_t size) : slots_(size), mask_(size - 1) {}
+
+  bool push(const T& value) {
+    const std::size_t head = head_.load(std::memory_order_relaxed);
+    if (head - tailSeen_ == slots_.size()) {
+      tailSeen_ = tail_.load(std::memory_order_acquire);
+      if (head - tailSeen_ == slots_.size()) return false;
+    }
+    slots_[head & mask_] = value;
+    head_.store(head + 1, std::memory_order_release);
+    return true;
+  }
+
+  bool pop(T* value) {
+    const std::size_t tail = tail_.load(std::memory_order_relaxed);
+    if (tail == headSeen_) {
+      headSeen_ = head_.load(std::memory_order_acquire);
+      if (tail == headSeen_) return false;
+    }
+    *value = slots_[tail & mask_];
+    tail_.store(tail + 1, std::memory_order_release);
+    return true;
+  }
+
+  // For the consumer: how many entries wait.
+  std::size_t waiting() const {
+    return head_.load(std::memory_order_acquire) - tail_.load(std::memory_order_relaxed);
+  }
+
+ private:
+  std::vector<T> slots_;
+  std::size_t mask_;
+  alignas(64) std::atomic<std::size_t> head_{0};
+  std::size_t tailSeen_ = 0;  // the producer's last look at tail_
+  alignas(64) std::atomic<std::size_t> tail_{0};
+  std::size_t headSeen_ = 0;  // the consumer's last look at head_
+};
+
+// Searches rows again on a second core before the merge loop needs them.
+//
+// When a cluster is merged away, every row whose partner it was goes stale;
+// the merge loop searches such a row again only when it reaches the top of
+// the queue. The helper keeps its own copy of the index, follows the merges
+// the loop reports, and searches the stale rows ahead of the loop, cheapest
+// stored cost first, since those reach the top first. Its copy lags behind
+// the loop, but that does not matter: the clusters born since are newer than
+// the row's owner, so they are not its candidates, and the clusters merged
+// away since only leave the set. The best over the helper's larger set is
+// therefore the row's exact best as long as that partner is still alive,
+// which is all the loop checks before it uses one. A result the loop cannot
+// use costs nothing but the search.
+class StaleRowHelper {
+ public:
+  StaleRowHelper(ClusterIndex index, const std::vector<Row>& firstRows, std::size_t capacity)
+      : index_(std::move(index), firstRows.size()),
+        alive_(capacity, 0),
+        heard_(capacity),
+        dependents_(capacity, kNone),
+        events_(1u << 16),
+        results_(1u << 14) {
+    std::fill(alive_.begin(), alive_.begin() + static_cast<std::ptrdiff_t>(firstRows.size()), 1);
+    liveCount_ = firstRows.size();
+    for (std::uint32_t x = 0; x < firstRows.size(); ++x) follow(x, firstRows[x]);
+  }
+
+  void start() {
+    thread_ = std::thread([this] { run(); });
+  }
+
+  // For the merge loop only. False once the helper has stopped or fallen a
+  // whole queue behind: the loop then goes on alone.
+  bool merged(std::uint32_t a, std::uint32_t b, std::uint32_t m) {
+    return post(Event{a, b, m, 0.0});
+  }
+  bool rowSet(std::uint32_t x, const Row& row) {
+    return post(Event{x, row.partner, kNone, row.cost});
+  }
+  bool takeResult(std::uint32_t* x, Row* row) {
+    Result result;
+    if (!results_.pop(&result)) return false;
+    *x = result.x;
+    *row = result.row;
+    return true;
+  }
+
+  void finish() {
+    stop_.store(true, std::memory_order_release);
+    if (thread_.joinable()) thread_.join();
+  }
+  ~StaleRowHelper() { finish(); }
+
+ private:
+  // A merge (a, b, m), or with m = kNone: the row of a is now (cost, b).
+  struct Event {
+    std::uint32_t a, b, m;
+    double cost;
+  };
+  struct Result {
+    std::uint32_t x;
+    Row row;
+  };
+  struct Link {
+    std::uint32_t x = kNone;
+    std::uint32_t next = kNone;
+  };
+  struct Waiting {
+    float cost;  // about the row's last cost, a lower bound of its next
+    std::uint32_t x;
+    bool operator<(const Waiting& other) const { return cost > other.cost; }
+  };
+
+  bool post(const Event& event) {
+    if (gaveUp_) return false;
+    if (stop_.load(std::memory_order_relaxed) || !events_.push(event)) {
+      gaveUp_ = true;
+      stop_.store(true, std::memory_order_release);
+    }
+    return !gaveUp_;
+  }
+
+  // Records x's row. Links are never unlinked one by one: a link whose row
+  // has moved on is skipped when it is read.
+  void follow(std::uint32_t x, const Row& row) {
+    heard_[x] = Heard{static_cast<float>(row.cost), row.partner};
+    if (row.empty()) return;
+    std::uint32_t link;
+    if (free_ != kNone) {
+      link = free_;
+      free_ = links_[link].next;
+    } else {
+      link = static_cast<std::uint32_t>(links_.size());
+      links_.push_back(Link{});
+    }
+    links_[link] = Link{x, dependents_[row.partner]};
+    dependents_[row.partner] = link;
+  }
+
+  // Follows one merge: the rows that pointed at a or b wait for a search.
+  void apply(const Event& event) {
+    alive_[event.a] = 0;
+    alive_[event.b] = 0;
+    alive_[event.m] = 1;
+    index_.merge(event.a, event.b, event.m, --liveCount_);
+    for (const std::uint32_t gone : {event.a, event.b}) {
+      std::uint32_t link = dependents_[gone];
+      dependents_[gone] = kNone;
+      while (link != kNone) {
+        const std::uint32_t x = links_[link].x;
+        const std::uint32_t next = links_[link].next;
+        if (alive_[x] && heard_[x].partner == gone) {
+          waiting_.push_back(Waiting{heard_[x].cost, x});
+          std::push_heap(waiting_.begin(), waiting_.end());
+        }
+        links_[link].next = free_;
+        free_ = link;
+        link = next;
+      }
+    }
+  }
+
+  void run() {
+    try {
+      int idle = 0;
+      while (!stop_.load(std::memory_order_acquire)) {
+        // Take in every merge reported so far, then search one row.
+        Event event;
+        bool any = false;
+        while (events_.pop(&event)) {
+          any = true;
+          if (event.m == kNone) {
+            follow(event.a, Row{event.cost, event.b});
+          } else {
+            apply(event);
+          }
+        }
+        bool searched = false;
+        while (!waiting_.empty() && !searched) {
+          std::pop_heap(waiting_.begin(), waiting_.end());
+          const Waiting next = waiting_.back();
+          waiting_.pop_back();
+          const std::uint32_t x = next.x;
+          // Skip rows merged away or set again by the loop since.
+          if (!alive_[x] || (heard_[x].partner != kNone && alive_[heard_[x].partner])) continue;
+          Row row;
+          index_.index().search(x, &row);
+          follow(x, row);
+          if (!row.empty()) results_.push(Result{x, row});
+          searched = true;
+        }
+        if (any || searched) {
+          idle = 0;
+        } else if (++idle > 64) {
+          std::this_thread::yield();
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      // Out of memory here only takes the help away.
+      stop_.store(true, std::memory_order_release);
+    }
+  }
+
+  LiveIndex index_;
+  std::size_t liveCount_ = 0;
+  std::vector<char> alive_;
+  // Each row as last heard; the cost only orders the waiting rows.
+  struct Heard {
+    float cost;
+    std::uint32_t partner;
+  };
+  std::vector<Heard> heard_;
+  std::vector<std::uint32_t> dependents_;  // first link of the rows pointing at a cluster
+  std::vector<Link> links_;
+  std::uint32_t free_ = kNone;
+  std::vector<Waiting> waiting_;  // stale rows, a heap on their last cost
+  OneWayRing<Event> events_;
+  OneWayRing<Result> results_;
+  std::atomic<bool> stop_{false};
+  bool gaveUp_ = false;  // the loop's own flag
+  std::thread thread_;
+};
+
+// The rows the helper searched, by owner, in a table of fixed size: a result
+// for another owner in the same place replaces the older one, which then only
+// costs the loop a search of its own.
+class SearchedAhead {
+ public:
+  SearchedAhead() = default;
+  explicit SearchedAhead(std::size_t size) : entries_(size), mask_(size - 1) {}
+
+  void put(std::uint32_t x, const Row& row) {
+    entries_[x & mask_] = Entry{row.cost, x, row.partner};
+  }
+  // The row searched for x, if it is still here and not empty.
+  const Row* find(std::uint32_t x) {
+    const Entry& entry = entries_[x & mask_];
+    if (entry.x != x || entry.partner == kNone) return nullptr;
+    found_ = Row{entry.cost, entry.partner};
+    return &found_;
+  }
+
+ private:
+  struct Entry {
+    double cost = kInfinity;
+    std::uint32_t x = kNone;
+    std::uint32_t partner = kNone;
+  };
+  std::vector<Entry> entries_;
+  std::size_t mask_ = 0;
+  Row found_;
+};
+
 }  // namespace
 
 unsigned availableCores() {
@@ -718,7 +1010,7 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
   std::vector<std::uint32_t> live(n);
   for (std::uint32_t i = 0; i < n; ++i) live[i] = i;
   index.rebuild(live, true);
-  std::size_t builtFor = n;
+  live = std::vector<std::uint32_t>();
 
   // Every colour's first row: its cheapest partner among the older colours.
   // Filling the index in order of age gives every row exactly its candidates.
@@ -734,42 +1026,68 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
     }
   };
   const std::uint32_t colourCount = static_cast<std::uint32_t>(n);
-  bool filled = false;
   const bool twoThreads =
       threads == 0 ? colourCount >= kThreadedRowsFrom && availableCores() >= 2 : threads >= 2;
+  std::optional<ClusterIndex> second;
   if (twoThreads) {
     // Halves by count measured about equal in instructions on photos: the
     // second thread first puts the older colours in, in one pass.
     const std::uint32_t half = static_cast<std::uint32_t>(colourCount * 0.5);
-    ClusterIndex second = index;
+    second.emplace(index);
     try {
-      std::thread helper([&] { fillRows(second, half, colourCount); });
+      std::thread helper([&] { fillRows(*second, half, colourCount); });
       fillRows(index, 0, half);
       helper.join();
       index.insertRange(half, colourCount);
-      filled = true;
     } catch (const std::system_error&) {
-      // No second thread: fall through to one.
+      second.reset();  // no second thread: fall through to one
     }
   }
-  if (!filled) fillRows(index, 0, colourCount);
+  if (!second) fillRows(index, 0, colourCount);
   MergeQueue queue(capacity);
   for (std::uint32_t x = 0; x < n; ++x) {
     if (!rows[x].empty()) queue.push(x, rows[x]);
   }
+  // The copy of the index that found the newer half of the rows holds every
+  // colour by now; the second core keeps it and searches stale rows ahead.
+  std::optional<StaleRowHelper> helper;
+  SearchedAhead searchedAhead;
+  if (second) {
+    helper.emplace(std::move(*second), rows, capacity);
+    second.reset();
+    try {
+      helper->start();
+      searchedAhead = SearchedAhead(std::min<std::size_t>(std::bit_ceil(capacity), 1u << 16));
+    } catch (const std::system_error&) {
+      helper.reset();
+    }
+  }
   rows = std::vector<Row>();
+  bool helped = helper.has_value();
 
   // A row's partner only ever disappears (a merged cluster is newer than every
   // row's owner), so a row stays exact while its partner is alive and is
   // searched again only when it reaches the top without one.
+  LiveIndex ours(std::move(index), n);
   std::vector<char> alive(capacity, 0);
   std::fill(alive.begin(), alive.begin() + static_cast<std::ptrdiff_t>(n), 1);
   std::size_t liveCount = n;
   while (liveCount > 1) {
+    if (helped) {
+      std::uint32_t x;
+      Row ahead;
+      while (helper->takeResult(&x, &ahead)) searchedAhead.put(x, ahead);
+    }
     const MergeQueue::Entry top = queue.top();
     if (!alive[top.partner]) {
       Row row;
-      index.search(top.x, &row);
+      const Row* ahead = helped ? searchedAhead.find(top.x) : nullptr;
+      if (ahead != nullptr && alive[ahead->partner]) {
+        row = *ahead;
+      } else {
+        ours.index().search(top.x, &row);
+        if (helped) helped = helper->rowSet(top.x, row);
+      }
       if (row.empty()) {
         queue.erase(top.x);
       } else {
@@ -804,21 +1122,11 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
     alive[m] = 1;
     queue.erase(b);  // a stays on top until m takes its place
     --liveCount;
-    bool inIndex = false;
-    if (liveCount * 8 > builtFor) {
-      inIndex = index.replace(a, b, m);
-    } else {
-      index.remove(a);
-      index.remove(b);
-    }
-    if (!inIndex) {
-      index.collect(&live);
-      live.push_back(m);
-      index.rebuild(live, false);
-      builtFor = liveCount;
-    }
+    if (helped) helped = helper->merged(a, b, m);
+    ours.merge(a, b, m, liveCount);
     Row row;
-    index.search(m, &row);
+    ours.index().search(m, &row);
+    if (helped) helped = helper->rowSet(m, row);
     if (!row.empty()) {
       queue.replaceTop(m, row);
     } else {
