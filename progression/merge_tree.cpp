@@ -47,7 +47,7 @@ constexpr std::uint32_t kBucketSize = 8;
 // measured in single precision, four lanes at a time, from the point rounded
 // outwards; their relative rounding error stays below 1e-6, far inside this
 // slack on the squared bound.
-constexpr double kBoxSlack = 1.0 - 1e-5;
+constexpr float kBoxSlack = 1.0f - 1e-5f;
 using Float4 = float __attribute__((vector_size(16)));
 using Int4 = std::int32_t __attribute__((vector_size(16)));
 constexpr Int4 kFirstThree{-1, -1, -1, 0};
@@ -234,11 +234,11 @@ class ClusterIndex {
     if (node(0).minId() >= x) return;  // no older cluster at all
     const double p[3] = {c_.L[x], c_.A[x], c_.B[x]};
     const double nx = c_.pixels[x];
-    const double nx2 = nx * nx * kBoxSlack;
     const Float4 pointLo{below(p[0]), below(p[1]), below(p[2]), 0.0f};
     const Float4 pointHi{above(p[0]), above(p[1]), above(p[2]), 0.0f};
+    const float invNx = above(1.0 / nx);
     double limit = row->limit();
-    double limitSquared = limit * limit;
+    float limitSquared = above(limit * limit);
 
     auto scan = [&](std::uint32_t bucket) {
       const std::uint32_t begin = bucket * capacity_;
@@ -256,18 +256,20 @@ class ClusterIndex {
         if (cost <= limit) {
           row->offer(cost, y);
           limit = row->limit();
-          limitSquared = limit * limit;
+          limitSquared = above(limit * limit);
         }
       }
     };
 
-    // A box is worth a visit while w² · d² <= limit², w = m·nx / (m + nx) the
-    // least weight of its clusters and d its distance from the point. Kept as
-    // numerator and denominator, the test needs no division.
+    // A box is worth a visit while w · d <= limit, w = m·nx / (m + nx) the
+    // least weight of its clusters and d its distance from the point; that
+    // is d² <= limit² · t², t = 1/m + 1/nx. All in single precision, each
+    // factor rounded the way that keeps the test from failing a box it must
+    // visit; what rounding is left is far inside the slack.
     struct Pending {
       std::uint32_t node;
-      double num;  // m² · nx² · d² (shrunk by the slack)
-      double den;  // (m + nx)²
+      float d2;  // d², shrunk by the slack
+      float t2;  // t²
     };
     auto measure = [&](std::uint32_t n) {
       const Node& box = node(n);
@@ -279,14 +281,12 @@ class ClusterIndex {
       gap = gap > 0.0f ? gap : 0.0f;
       gap = std::bit_cast<Float4>(std::bit_cast<Int4>(gap) & kFirstThree);
       const Float4 square = gap * gap;
-      const double d2 = static_cast<double>(square[0] + square[1] + square[2]);
-      const double m = static_cast<double>(box.minPixels());
-      const double sum = m + nx;
-      return Pending{n, m * m * nx2 * d2, sum * sum};
+      const float t = box.inverseMinPixels() + invNx;
+      return Pending{n, (square[0] + square[1] + square[2]) * kBoxSlack, t * t};
     };
     std::array<Pending, 128> stack;
     // Searches a subtree depth first, the nearer child first.
-    auto within = [&](const Pending& pending) { return pending.num <= limitSquared * pending.den; };
+    auto within = [&](const Pending& pending) { return pending.d2 <= limitSquared * pending.t2; };
     // Searches a subtree depth first: the nearer child at once, the farther
     // one later if it is still worth it.
     auto searchBelow = [&](std::uint32_t subtree) {
@@ -307,7 +307,7 @@ class ClusterIndex {
           if (useA && useB) {
             const Pending pa = measure(a);
             const Pending pb = measure(b);
-            const bool aFirst = pa.num * pb.den <= pb.num * pa.den;
+            const bool aFirst = pa.d2 * pb.t2 <= pb.d2 * pa.t2;
             const Pending& near = aFirst ? pa : pb;
             const Pending& far = aFirst ? pb : pa;
             if (within(near)) {
@@ -346,13 +346,13 @@ class ClusterIndex {
     }
     if (node(n).minId() < x) {
       const Pending own = measure(n);
-      if (own.num <= limitSquared * own.den) scan(n - firstLeaf_);
+      if (within(own)) scan(n - firstLeaf_);
     }
-    const double lightest = static_cast<double>(node(0).minPixels());
-    const double outsideNum = lightest * lightest * nx2;
-    const double outsideDen = (lightest + nx) * (lightest + nx);
+    const float outsideT = node(0).inverseMinPixels() + invNx;
+    const float outsideT2 = outsideT * outsideT;
     for (std::uint32_t level = depth_; level > 0; --level) {
-      if (outsideNum * wall[level] * wall[level] > limitSquared * outsideDen) break;
+      const float w = below(wall[level]);
+      if (w * w * kBoxSlack > limitSquared * outsideT2) break;
       searchBelow(n & 1 ? n + 1 : n - 1);  // the sibling
       n = (n - 1) / 2;
     }
@@ -361,12 +361,13 @@ class ClusterIndex {
  private:
   // 32 bytes: boxes in single precision rounded outwards, so that a box that
   // is a little larger only makes its bound a little lower, never wrong.
-  // The fourth lanes carry the least pixel total (rounded down) and the
-  // oldest id (kNone when the box is empty), so that one node is two vectors.
+  // The fourth lanes carry the inverse of the least pixel total (rounded up)
+  // and the oldest id (kNone when the box is empty), so that one node is two
+  // vectors.
   struct Node {
     Float4 lo{kFloatInfinity, kFloatInfinity, kFloatInfinity, kFloatInfinity};
     Float4 hi{-kFloatInfinity, -kFloatInfinity, -kFloatInfinity, std::bit_cast<float>(kNone)};
-    float minPixels() const { return lo[3]; }
+    float inverseMinPixels() const { return lo[3]; }
     std::uint32_t minId() const { return std::bit_cast<std::uint32_t>(hi[3]); }
   };
   // Siblings share a cache line.
@@ -466,10 +467,11 @@ class ClusterIndex {
           fresh.hi[d] = above(hi[d]);
         }
       }
-      fresh.lo[3] = below(minPixels);
+      if (begin != end) fresh.lo[3] = above(1.0 / minPixels);
       fresh.hi[3] = std::bit_cast<float>(minId);
     } else {
       std::uint32_t minId = kNone;
+      float inverse = 0.0f;
       for (std::uint32_t c = 2 * n + 1; c <= 2 * n + 2; ++c) {
         const Node& child = node(c);
         if (child.minId() == kNone) continue;
@@ -477,9 +479,10 @@ class ClusterIndex {
           fresh.lo[d] = std::min(fresh.lo[d], child.lo[d]);
           fresh.hi[d] = std::max(fresh.hi[d], child.hi[d]);
         }
-        fresh.lo[3] = std::min(fresh.lo[3], child.lo[3]);
+        inverse = std::max(inverse, child.lo[3]);
         minId = std::min(minId, child.minId());
       }
+      if (minId != kNone) fresh.lo[3] = inverse;
       fresh.hi[3] = std::bit_cast<float>(minId);
     }
     Node& old = node(n);
