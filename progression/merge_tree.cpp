@@ -9,6 +9,9 @@
 // - A k-d tree prunes a box only when its lower bound, shrunk by a slack far
 //   larger than every rounding in it, exceeds the best cost found, so every
 //   candidate that could win or tie is evaluated with the exact expression.
+// - With a second core, a helper searches stale rows ahead on its own, lagging
+//   copy of the index; a result is used only while its partner is alive,
+//   which makes it exact (the candidates since are a subset of its own).
 #include "progression/merge_tree.h"
 
 #include <algorithm>
@@ -216,8 +219,6 @@ class ClusterIndex {
     return fits;
   }
 
-  // Fills the row of cluster x with its cheapest partners among the live
-  // clusters older than x.
   // The live clusters, for a rebuild.
   void collect(std::vector<std::uint32_t>* ids) const {
     ids->clear();
@@ -228,8 +229,8 @@ class ClusterIndex {
     }
   }
 
-  // Offers the row of cluster x its cheapest partners among the live
-  // clusters of this index older than x.
+  // Offers the row of cluster x every live cluster of this index older than x
+  // that could be its cheapest partner.
   void search(std::uint32_t x, Row* row) const {
     if (node(0).minId() >= x) return;  // no older cluster at all
     const double p[3] = {c_.L[x], c_.A[x], c_.B[x]};
