@@ -41,6 +41,11 @@ constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 // Below this many colours a second thread for the first rows does not pay.
 constexpr std::uint32_t kThreadedRowsFrom = 20000;
 
+// Above this many colours the stale-row helper is not started: its copy of
+// the index and its tables cost about 100 bytes a colour, and on a million
+// colours scattered at random it saved only 5 % of the time.
+constexpr std::uint32_t kHelperUpTo = 500000;
+
 // A bucket of the index holds at most this many clusters.
 constexpr std::uint32_t kBucketSize = 8;
 
@@ -161,7 +166,7 @@ class ClusterIndex {
     for (std::uint32_t size : bucketSize) most = std::max(most, size);
     // Room for merged clusters to come in. A merged cluster mostly lands in
     // the bucket its two parts leave, so buckets seldom grow much.
-    capacity_ = std::max<std::uint32_t>(kBucketSize, 2 * most);
+    capacity_ = std::max<std::uint32_t>(kBucketSize, most + (most + 1) / 2);
     const std::size_t slots = static_cast<std::size_t>(leaves) * capacity_;
     slot_.assign(slots, Slot{});
     fill_.assign(leaves, 0);
@@ -536,19 +541,16 @@ class ClusterIndex {
 // is the same bits). Open addressing, filled to at most two thirds.
 class ColourLookup {
  public:
-  explicit ColourLookup(std::size_t colours) {
-    std::size_t size = 16;
-    while (size < colours + colours / 2) size *= 2;
-    slots_.assign(size, Slot{kEmpty, 0});
-    mask_ = size - 1;
-  }
+  explicit ColourLookup(std::size_t colours) { resize(colours + colours / 2); }
   // The cluster recorded for colour c, or kNone after recording `id` for it.
   std::uint32_t findOrAdd(PackedColor c, std::uint32_t id) {
-    std::size_t i = (static_cast<std::uint64_t>(c) * 0x9E3779B97F4A7C15ull >> 32) & mask_;
-    for (;; i = (i + 1) & mask_) {
+    for (std::size_t i = home(c);; i = (i + 1) & mask_) {
       if (slots_[i].colour == c) return slots_[i].id;
       if (slots_[i].colour == kEmpty) {
         slots_[i] = Slot{c, id};
+        // Merged clusters mostly repeat a colour seen before, so the table
+        // starts at the image's colours and grows only when it must.
+        if (++used_ * 3 > slots_.size() * 2) resize(slots_.size());
         return kNone;
       }
     }
@@ -560,8 +562,27 @@ class ColourLookup {
     PackedColor colour;
     std::uint32_t id;
   };
+  std::size_t home(PackedColor c) const {
+    return (static_cast<std::uint64_t>(c) * 0x9E3779B97F4A7C15ull >> 32) & mask_;
+  }
+  // Room for more than `entries` at most two thirds full.
+  void resize(std::size_t entries) {
+    std::size_t size = 16;
+    while (size * 2 < entries * 3 + 3) size *= 2;
+    std::vector<Slot> old(size, Slot{kEmpty, 0});
+    old.swap(slots_);
+    mask_ = size - 1;
+    for (const Slot& slot : old) {
+      if (slot.colour == kEmpty) continue;
+      std::size_t i = home(slot.colour);
+      while (slots_[i].colour != kEmpty) i = (i + 1) & mask_;
+      slots_[i] = slot;
+    }
+  }
+
   std::vector<Slot> slots_;
   std::size_t mask_ = 0;
+  std::size_t used_ = 0;
 };
 
 // The merge queue: one entry per live cluster whose row is not empty, holding
@@ -1006,7 +1027,7 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
     totals.push_back({count * r, count * g, count * b, counts[i]});
     clusters.push(colourToLab(kWhitePointD65, r, g, b), counts[i]);
   }
-  ColourLookup seen(capacity);
+  ColourLookup seen(n);
   for (std::size_t i = 0; i < n; ++i) seen.findOrAdd(colours[i], static_cast<std::uint32_t>(i));
   if (n < 2) return tree;
 
@@ -1056,7 +1077,7 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
   // colour by now; the second core keeps it and searches stale rows ahead.
   std::optional<StaleRowHelper> helper;
   SearchedAhead searchedAhead;
-  if (second) {
+  if (second && (threads >= 2 || colourCount <= kHelperUpTo)) {
     helper.emplace(std::move(*second), rows, capacity);
     second.reset();
     try {
@@ -1066,6 +1087,7 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
       helper.reset();
     }
   }
+  second.reset();
   rows = std::vector<Row>();
   bool helped = helper.has_value();
 
