@@ -124,13 +124,13 @@ struct Row {
 // A k-d tree over the CIELAB points of the live clusters, laid out flat: a
 // complete binary tree in heap order (children of node i at 2i+1 and 2i+2)
 // whose leaves are buckets of equal capacity in one array, each slot holding
-// its cluster's point, pixel total and id together. The split planes are fixed when the tree is
-// built, and every cluster sits in the bucket whose cell holds its point. Every node keeps
-// aggregates of the live clusters below it (bounding box, least pixel total,
-// oldest id), so that a search for the cheapest partner can discard whole
-// boxes. The tree is rebuilt from the live clusters when a merged cluster finds
-// its bucket full, and each time their number has fallen to an eighth, which
-// keeps the tree shallow.
+// its cluster's point, pixel total and id together. The split planes are
+// fixed when the tree is built, and every cluster sits in the bucket whose
+// cell holds its point. Every node keeps aggregates of the live clusters
+// below it (bounding box, least pixel total, oldest id), so that a search for
+// the cheapest partner can discard whole boxes. The tree is rebuilt from the
+// live clusters when a merged cluster finds its bucket full, and each time
+// their number has fallen to an eighth, which keeps the tree shallow.
 class ClusterIndex {
   // A point and its cluster, as the split reorders them.
   struct Point {
