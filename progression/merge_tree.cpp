@@ -775,16 +775,16 @@ class OneWayRing {
 // use costs nothing but the search.
 class StaleRowHelper {
  public:
-  StaleRowHelper(ClusterIndex index, const std::vector<Row>& firstRows, std::size_t capacity)
+  StaleRowHelper(ClusterIndex index, std::vector<Row> firstRows, std::size_t capacity)
       : index_(std::move(index), firstRows.size()),
+        firstRows_(std::move(firstRows)),
         alive_(capacity, 0),
         heard_(capacity),
         dependents_(capacity, kNone),
         events_(1u << 16),
         results_(1u << 14) {
-    std::fill(alive_.begin(), alive_.begin() + static_cast<std::ptrdiff_t>(firstRows.size()), 1);
-    liveCount_ = firstRows.size();
-    for (std::uint32_t x = 0; x < firstRows.size(); ++x) follow(x, firstRows[x]);
+    std::fill(alive_.begin(), alive_.begin() + static_cast<std::ptrdiff_t>(firstRows_.size()), 1);
+    liveCount_ = firstRows_.size();
   }
 
   void start() {
@@ -884,6 +884,9 @@ class StaleRowHelper {
 
   void run() {
     try {
+      // The first rows are taken in here rather than before the loop starts.
+      for (std::uint32_t x = 0; x < firstRows_.size(); ++x) follow(x, firstRows_[x]);
+      firstRows_ = std::vector<Row>();
       int idle = 0;
       while (!stop_.load(std::memory_order_acquire)) {
         // Take in every merge reported so far, then search one row.
@@ -924,6 +927,7 @@ class StaleRowHelper {
   }
 
   LiveIndex index_;
+  std::vector<Row> firstRows_;
   std::size_t liveCount_ = 0;
   std::vector<char> alive_;
   // Each row as last heard; the cost only orders the waiting rows.
@@ -1078,7 +1082,7 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
   std::optional<StaleRowHelper> helper;
   SearchedAhead searchedAhead;
   if (second && (threads >= 2 || colourCount <= kHelperUpTo)) {
-    helper.emplace(std::move(*second), rows, capacity);
+    helper.emplace(std::move(*second), std::move(rows), capacity);
     second.reset();
     try {
       helper->start();
