@@ -9,7 +9,7 @@ RUN_OPTS  ?= -C16
 
 CORPUS    ?= ../shared/corpus
 
-.PHONY: bench bench-tools all build configure test test-asan run gallery compare package package-tools clean
+.PHONY: bench bench-tools all build configure test test-asan test-tsan run gallery compare package package-tools clean
 
 all: build
 
@@ -26,6 +26,7 @@ test: build
 	$(CTEST) --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 ifeq ($(CI),true)
 	$(MAKE) test-asan
+	$(MAKE) test-tsan
 endif
 
 # The whole suite built with AddressSanitizer (leak checks included) and
@@ -38,6 +39,15 @@ test-asan:
 	ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(CTEST) --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The differential tests, which force the engine's second thread on, built
+# with ThreadSanitizer in a tree of their own; a race report fails the run.
+TSAN_BUILD ?= build-tsan
+test-tsan:
+	$(CMAKE) -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREL_TSAN=ON
+	$(CMAKE) --build $(TSAN_BUILD) -j $(JOBS) --target tavrel_tests
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  $(TSAN_BUILD)/tests/tavrel_tests --gtest_filter='Differential.*'
 
 # The dump prefix goes in front of the whole output path, so the job runs
 # inside out/run and the dumps land there as dump2_sample.ppm, dump3_... The
