@@ -602,7 +602,6 @@ class MergeQueue {
     std::uint32_t partner;
   };
 
-  bool empty() const { return heap_.empty(); }
   const Entry& top() const { return heap_[0]; }
 
   void push(std::uint32_t x, const Row& row) {
@@ -958,12 +957,10 @@ class SearchedAhead {
   void put(std::uint32_t x, const Row& row) {
     entries_[x & mask_] = Entry{row.cost, x, row.partner};
   }
-  // The row searched for x, if it is still here and not empty.
-  const Row* find(std::uint32_t x) {
+  // The row searched for x; empty when it is not here.
+  Row find(std::uint32_t x) const {
     const Entry& entry = entries_[x & mask_];
-    if (entry.x != x || entry.partner == kNone) return nullptr;
-    found_ = Row{entry.cost, entry.partner};
-    return &found_;
+    return entry.x == x ? Row{entry.cost, entry.partner} : Row{};
   }
 
  private:
@@ -974,7 +971,6 @@ class SearchedAhead {
   };
   std::vector<Entry> entries_;
   std::size_t mask_ = 0;
-  Row found_;
 };
 
 }  // namespace
@@ -1111,9 +1107,9 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
     const MergeQueue::Entry top = queue.top();
     if (!alive[top.partner]) {
       Row row;
-      const Row* ahead = helped ? searchedAhead.find(top.x) : nullptr;
-      if (ahead != nullptr && alive[ahead->partner]) {
-        row = *ahead;
+      const Row ahead = helped ? searchedAhead.find(top.x) : Row{};
+      if (!ahead.empty() && alive[ahead.partner]) {
+        row = ahead;
       } else {
         ours.index().search(top.x, &row);
         if (helped) helped = helper->rowSet(top.x, row);
