@@ -891,7 +891,7 @@ class StaleRowHelper {
         // Take in every merge reported so far, then search one row.
         Event event;
         bool any = false;
-        while (events_.pop(&event)) {
+        while (!stop_.load(std::memory_order_relaxed) && events_.pop(&event)) {
           any = true;
           if (event.m == kNone) {
             follow(event.a, Row{event.cost, event.b});
