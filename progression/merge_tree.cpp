@@ -27,6 +27,9 @@
 #ifdef __linux__
 #include <sched.h>
 #endif
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "color/colour_difference.h"
 
@@ -992,8 +995,10 @@ PackedColor meanColour(std::uint64_t pixels, std::uint64_t sumRed, std::uint64_t
   return red | green << 8 | blue << 16;
 }
 
-MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
-                         const std::vector<std::int64_t>& counts, unsigned threads) {
+namespace {
+
+MergeTree buildTree(const std::vector<PackedColor>& colours,
+                    const std::vector<std::int64_t>& counts, unsigned threads) {
   MergeTree tree;
   const std::size_t n = colours.size();
   tree.leafCount = static_cast<std::uint32_t>(n);
@@ -1058,14 +1063,16 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
     // Halves by count measured about equal in instructions on photos: the
     // second thread first puts the older colours in, in one pass.
     const std::uint32_t half = static_cast<std::uint32_t>(colourCount * 0.5);
-    second.emplace(index);
     try {
+      second.emplace(index);
       std::thread helper([&] { fillRows(*second, half, colourCount); });
       fillRows(index, 0, half);
       helper.join();
       index.insertRange(half, colourCount);
     } catch (const std::system_error&) {
       second.reset();  // no second thread: fall through to one
+    } catch (const std::bad_alloc&) {
+      second.reset();  // no room for the copy: one thread needs none
     }
   }
   if (!second) fillRows(index, 0, colourCount);
@@ -1077,13 +1084,16 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
   // colour by now; the second core keeps it and searches stale rows ahead.
   std::optional<StaleRowHelper> helper;
   SearchedAhead searchedAhead;
+  // Without room or a thread for it, the loop goes on alone.
   if (second && (threads >= 2 || colourCount <= kHelperUpTo)) {
-    helper.emplace(std::move(*second), std::move(rows), capacity);
-    second.reset();
     try {
-      helper->start();
+      helper.emplace(std::move(*second), std::move(rows), capacity);
+      second.reset();
       searchedAhead = SearchedAhead(std::min<std::size_t>(std::bit_ceil(capacity), 1u << 16));
+      helper->start();
     } catch (const std::system_error&) {
+      helper.reset();
+    } catch (const std::bad_alloc&) {
       helper.reset();
     }
   }
@@ -1160,6 +1170,23 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
     }
   }
   return tree;
+}
+
+}  // namespace
+
+MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
+                         const std::vector<std::int64_t>& counts, unsigned threads) {
+  try {
+    return buildTree(colours, counts, threads);
+  } catch (const std::bad_alloc&) {
+    // The second thread's copy of the index and its tables cost memory that
+    // one thread does not need; the tree is the same either way.
+    if (threads == 1) throw;
+#ifdef __GLIBC__
+    ::malloc_trim(0);  // hand what the first attempt freed back for the second
+#endif
+    return buildTree(colours, counts, 1);
+  }
 }
 
 }  // namespace tavrel
