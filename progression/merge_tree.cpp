@@ -748,11 +748,6 @@ class OneWayRing {
     return true;
   }
 
-  // For the consumer: how many entries wait.
-  std::size_t waiting() const {
-    return head_.load(std::memory_order_acquire) - tail_.load(std::memory_order_relaxed);
-  }
-
  private:
   std::vector<T> slots_;
   std::size_t mask_;
@@ -809,11 +804,10 @@ class StaleRowHelper {
     return true;
   }
 
-  void finish() {
+  ~StaleRowHelper() {
     stop_.store(true, std::memory_order_release);
     if (thread_.joinable()) thread_.join();
   }
-  ~StaleRowHelper() { finish(); }
 
  private:
   // A merge (a, b, m), or with m = kNone: the row of a is now (cost, b).
