@@ -84,24 +84,23 @@ float above(double v) {
   return static_cast<double>(f) < v ? stepUp(f) : f;
 }
 
-// What the index and the rows read of every cluster, by cluster id.
+// What the index and the rows read of every cluster, by cluster id: one
+// record each, since a search or a bucket write reads all four at once.
+struct Cluster {
+  double L, A, B;  // CIELAB point
+  double pixels;   // pixel total, exact in a double
+};
 struct Clusters {
-  std::vector<double> L, A, B;  // CIELAB point
-  std::vector<double> pixels;   // pixel total, exact in a double
+  std::vector<Cluster> at;
 
   // The same point again for another cluster of the same colour.
   void pushCopy(std::uint32_t of, std::int64_t count) {
-    L.push_back(L[of]);
-    A.push_back(A[of]);
-    B.push_back(B[of]);
-    pixels.push_back(static_cast<double>(count));
+    const Cluster same = at[of];
+    at.push_back(Cluster{same.L, same.A, same.B, static_cast<double>(count)});
   }
 
   void push(const LabColor& lab, std::int64_t count) {
-    L.push_back(lab.L);
-    A.push_back(lab.a);
-    B.push_back(lab.b);
-    pixels.push_back(static_cast<double>(count));
+    at.push_back(Cluster{lab.L, lab.a, lab.b, static_cast<double>(count)});
   }
 };
 
@@ -162,7 +161,8 @@ class ClusterIndex {
     std::vector<Point> points(ids.size());
     for (std::size_t i = 0; i < ids.size(); ++i) {
       const std::uint32_t id = ids[i];
-      points[i] = Point{{c_.L[id], c_.A[id], c_.B[id]}, id};
+      const Cluster& c = c_.at[id];
+      points[i] = Point{{c.L, c.A, c.B}, id};
     }
     split(points, 0, ids.size(), 0, bucketSize);
     std::uint32_t most = 0;
@@ -241,8 +241,9 @@ class ClusterIndex {
   // that could be its cheapest partner.
   void search(std::uint32_t x, Row* row) const {
     if (node(0).minId() >= x) return;  // no older cluster at all
-    const double p[3] = {c_.L[x], c_.A[x], c_.B[x]};
-    const double nx = c_.pixels[x];
+    const Cluster& cx = c_.at[x];
+    const double p[3] = {cx.L, cx.A, cx.B};
+    const double nx = cx.pixels;
     const Float4 pointLo{below(p[0]), below(p[1]), below(p[2]), 0.0f};
     const Float4 pointHi{above(p[0]), above(p[1]), above(p[2]), 0.0f};
     const float invNx = above(1.0 / nx);
@@ -387,7 +388,8 @@ class ClusterIndex {
   const Node& node(std::uint32_t n) const { return pairs_[(n + 1) >> 1].node[(n + 1) & 1]; }
 
   double coordinate(std::uint32_t id, int dim) const {
-    return dim == 0 ? c_.L[id] : (dim == 1 ? c_.A[id] : c_.B[id]);
+    const Cluster& c = c_.at[id];
+    return dim == 0 ? c.L : (dim == 1 ? c.A : c.B);
   }
 
   // Where a point belongs by the split planes; a point on a plane belongs to
@@ -401,7 +403,8 @@ class ClusterIndex {
   }
 
   void write(std::uint32_t s, std::uint32_t id) {
-    slot_[s] = Slot{c_.L[id], c_.A[id], c_.B[id], c_.pixels[id], id};
+    const Cluster& c = c_.at[id];
+    slot_[s] = Slot{c.L, c.A, c.B, c.pixels, id};
     slotOf_[id] = s;
   }
 
@@ -1004,10 +1007,7 @@ MergeTree buildTree(const std::vector<PackedColor>& colours,
   tree.right.reserve(n);
 
   Clusters clusters;
-  clusters.L.reserve(capacity);
-  clusters.A.reserve(capacity);
-  clusters.B.reserve(capacity);
-  clusters.pixels.reserve(capacity);
+  clusters.at.reserve(capacity);
   // Channel sums and pixel total side by side: a merge reads both of each
   // of its two clusters.
   struct Totals {
