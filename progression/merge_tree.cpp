@@ -49,6 +49,10 @@ constexpr std::uint32_t kThreadedRowsFrom = 20000;
 // colours scattered at random it saved only 5 % of the time.
 constexpr std::uint32_t kHelperUpTo = 500000;
 
+// How many reports the stale-row helper may fall behind the merge loop
+// before it gives up and the loop goes on alone.
+constexpr std::size_t kHelperLag = 1u << 16;
+
 // A bucket of the index holds at most this many clusters.
 constexpr std::uint32_t kBucketSize = 8;
 
@@ -775,13 +779,16 @@ class OneWayRing {
 // use costs nothing but the search.
 class StaleRowHelper {
  public:
-  StaleRowHelper(ClusterIndex index, std::vector<Row> firstRows, std::size_t capacity)
+  // lag: how many reports it may fall behind before it gives up (a power of
+  // two).
+  StaleRowHelper(ClusterIndex index, std::vector<Row> firstRows, std::size_t capacity,
+                 std::size_t lag)
       : index_(std::move(index), firstRows.size()),
         firstRows_(std::move(firstRows)),
         alive_(capacity, 0),
         heard_(capacity),
         dependents_(capacity, kNone),
-        events_(1u << 16),
+        events_(lag),
         results_(1u << 14) {
     std::fill(alive_.begin(), alive_.begin() + static_cast<std::ptrdiff_t>(firstRows_.size()), 1);
     liveCount_ = firstRows_.size();
@@ -995,7 +1002,8 @@ PackedColor meanColour(std::uint64_t pixels, std::uint64_t sumRed, std::uint64_t
 namespace {
 
 MergeTree buildTree(const std::vector<PackedColor>& colours,
-                    const std::vector<std::int64_t>& counts, unsigned threads) {
+                    const std::vector<std::int64_t>& counts, unsigned threads,
+                    std::size_t helperLag) {
   MergeTree tree;
   const std::size_t n = colours.size();
   tree.leafCount = static_cast<std::uint32_t>(n);
@@ -1081,7 +1089,8 @@ MergeTree buildTree(const std::vector<PackedColor>& colours,
   // Without room or a thread for it, the loop goes on alone.
   if (second && (threads >= 2 || colourCount <= kHelperUpTo)) {
     try {
-      helper.emplace(std::move(*second), std::move(rows), capacity);
+      helper.emplace(std::move(*second), std::move(rows), capacity,
+                     helperLag == 0 ? kHelperLag : std::bit_ceil(helperLag));
       second.reset();
       searchedAhead = SearchedAhead(std::min<std::size_t>(std::bit_ceil(capacity), 1u << 16));
       helper->start();
@@ -1169,9 +1178,10 @@ MergeTree buildTree(const std::vector<PackedColor>& colours,
 }  // namespace
 
 MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
-                         const std::vector<std::int64_t>& counts, unsigned threads) {
+                         const std::vector<std::int64_t>& counts, unsigned threads,
+                         std::size_t helperLag) {
   try {
-    return buildTree(colours, counts, threads);
+    return buildTree(colours, counts, threads, helperLag);
   } catch (const std::bad_alloc&) {
     // The second thread's copy of the index and its tables cost memory that
     // one thread does not need; the tree is the same either way.
@@ -1179,7 +1189,7 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
 #ifdef __GLIBC__
     ::malloc_trim(0);  // hand what the first attempt freed back for the second
 #endif
-    return buildTree(colours, counts, 1);
+    return buildTree(colours, counts, 1, helperLag);
   }
 }
 
