@@ -806,6 +806,14 @@ class StaleRowHelper {
   bool rowSet(std::uint32_t x, const Row& row) {
     return post(Event{x, row.partner, kNone, row.cost});
   }
+  // For the tests: waits until the helper has taken in every report and
+  // searched every row it found waiting, or has stopped.
+  void waitUntilCaughtUp() const {
+    while (!stop_.load(std::memory_order_acquire) &&
+           caughtUp_.load(std::memory_order_acquire) != posted_) {
+      std::this_thread::yield();
+    }
+  }
   bool takeResult(std::uint32_t* x, Row* row) {
     Result result;
     if (!results_.pop(&result)) return false;
@@ -844,6 +852,8 @@ class StaleRowHelper {
     if (stop_.load(std::memory_order_relaxed) || !events_.push(event)) {
       gaveUp_ = true;
       stop_.store(true, std::memory_order_release);
+    } else {
+      ++posted_;
     }
     return !gaveUp_;
   }
@@ -900,6 +910,7 @@ class StaleRowHelper {
         bool any = false;
         while (!stop_.load(std::memory_order_relaxed) && events_.pop(&event)) {
           any = true;
+          ++taken_;
           if (event.m == kNone) {
             follow(event.a, Row{event.cost, event.b});
           } else {
@@ -920,6 +931,7 @@ class StaleRowHelper {
           if (!row.empty()) results_.push(Result{x, row});
           searched = true;
         }
+        if (!searched && waiting_.empty()) caughtUp_.store(taken_, std::memory_order_release);
         if (any || searched) {
           idle = 0;
         } else if (++idle > 64) {
@@ -949,7 +961,10 @@ class StaleRowHelper {
   OneWayRing<Event> events_;
   OneWayRing<Result> results_;
   std::atomic<bool> stop_{false};
-  bool gaveUp_ = false;  // the loop's own flag
+  bool gaveUp_ = false;                     // the loop's own flag
+  std::uint64_t posted_ = 0;                // the loop's count of reports
+  std::uint64_t taken_ = 0;                 // the helper's count of reports
+  std::atomic<std::uint64_t> caughtUp_{0};  // taken_ when nothing was left to search
   std::thread thread_;
 };
 
@@ -964,10 +979,14 @@ class SearchedAhead {
   void put(std::uint32_t x, const Row& row) {
     entries_[x & mask_] = Entry{row.cost, x, row.partner};
   }
-  // The row searched for x; empty when it is not here.
-  Row find(std::uint32_t x) const {
-    const Entry& entry = entries_[x & mask_];
-    return entry.x == x ? Row{entry.cost, entry.partner} : Row{};
+  // The row searched for x, taken out of the table; empty when it is not
+  // here. A result serves once: should its partner go, the row is stale
+  // again and the result with it.
+  Row take(std::uint32_t x) {
+    Entry& entry = entries_[x & mask_];
+    if (entry.x != x) return Row{};
+    entry.x = kNone;
+    return Row{entry.cost, entry.partner};
   }
 
  private:
@@ -1003,7 +1022,7 @@ namespace {
 
 MergeTree buildTree(const std::vector<PackedColor>& colours,
                     const std::vector<std::int64_t>& counts, unsigned threads,
-                    std::size_t helperLag) {
+                    const EngineTest& test) {
   MergeTree tree;
   const std::size_t n = colours.size();
   tree.leafCount = static_cast<std::uint32_t>(n);
@@ -1090,7 +1109,7 @@ MergeTree buildTree(const std::vector<PackedColor>& colours,
   if (second && (threads >= 2 || colourCount <= kHelperUpTo)) {
     try {
       helper.emplace(std::move(*second), std::move(rows), capacity,
-                     helperLag == 0 ? kHelperLag : std::bit_ceil(helperLag));
+                     test.helperLag == 0 ? kHelperLag : std::bit_ceil(test.helperLag));
       second.reset();
       searchedAhead = SearchedAhead(std::min<std::size_t>(std::bit_ceil(capacity), 1u << 16));
       helper->start();
@@ -1113,6 +1132,7 @@ MergeTree buildTree(const std::vector<PackedColor>& colours,
   std::size_t liveCount = n;
   while (liveCount > 1) {
     if (helped) {
+      if (test.helperInStep) helper->waitUntilCaughtUp();
       std::uint32_t x;
       Row ahead;
       while (helper->takeResult(&x, &ahead)) searchedAhead.put(x, ahead);
@@ -1120,7 +1140,7 @@ MergeTree buildTree(const std::vector<PackedColor>& colours,
     const MergeQueue::Entry top = queue.top();
     if (!alive[top.partner]) {
       Row row;
-      const Row ahead = helped ? searchedAhead.find(top.x) : Row{};
+      const Row ahead = helped ? searchedAhead.take(top.x) : Row{};
       if (!ahead.empty() && alive[ahead.partner]) {
         row = ahead;
       } else {
@@ -1179,9 +1199,9 @@ MergeTree buildTree(const std::vector<PackedColor>& colours,
 
 MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
                          const std::vector<std::int64_t>& counts, unsigned threads,
-                         std::size_t helperLag) {
+                         const EngineTest& test) {
   try {
-    return buildTree(colours, counts, threads, helperLag);
+    return buildTree(colours, counts, threads, test);
   } catch (const std::bad_alloc&) {
     // The second thread's copy of the index and its tables cost memory that
     // one thread does not need; the tree is the same either way.
@@ -1189,7 +1209,7 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
 #ifdef __GLIBC__
     ::malloc_trim(0);  // hand what the first attempt freed back for the second
 #endif
-    return buildTree(colours, counts, 1, helperLag);
+    return buildTree(colours, counts, 1, test);
   }
 }
 

@@ -33,14 +33,20 @@ struct MergeTree {
   std::uint32_t root() const { return nodeCount() - 1; }
 };
 
+// Ways for the tests to drive the second thread into what timing rarely
+// shows: a helper that falls behind and gives up, and one that is always
+// ahead. Neither changes the tree.
+struct EngineTest {
+  std::size_t helperLag = 0;  // reports it may fall behind; 0 for the default
+  bool helperInStep = false;  // the loop waits for it before every step
+};
+
 // colours[i] and counts[i] describe colour i in order of discovery; every
 // count is at least 1. threads 0 lets the build use a second thread where it
-// pays; 1 or 2 fix the number. helperLag, when not 0, is how many merges and
-// rows the second thread may fall behind before it gives up (the tests make
-// it small to see that happen). The tree is the same either way.
+// pays; 1 or 2 fix the number. The tree is the same either way.
 MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
                          const std::vector<std::int64_t>& counts, unsigned threads = 0,
-                         std::size_t helperLag = 0);
+                         const EngineTest& test = {});
 
 // The cores this process may run on (its CPU affinity where the system has
 // one), which decides whether a second thread can pay.
