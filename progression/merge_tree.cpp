@@ -53,8 +53,12 @@ constexpr std::uint32_t kHelperUpTo = 500000;
 // before it gives up and the loop goes on alone.
 constexpr std::size_t kHelperLag = 1u << 16;
 
-// A bucket of the index holds at most this many clusters.
-constexpr std::uint32_t kBucketSize = 8;
+// The index gets the fewest buckets (a power of two) that hold all clusters
+// with at most this many to a bucket on average. On the photos 16 measured 3
+// to 8 % faster than 8 (about a sixth fewer boxes tested per search, and a
+// bucket is one stretch of memory to scan); on a million colours scattered
+// at random the two are alike.
+constexpr std::uint32_t kBucketSize = 16;
 
 // Lower bounds from box geometry are themselves rounded; shrinking them by far
 // more than their rounding error means a pair that could tie the best one is
