@@ -1115,7 +1115,9 @@ MergeTree buildTree(const std::vector<PackedColor>& colours,
       helper.emplace(std::move(*second), std::move(rows), capacity,
                      test.helperLag == 0 ? kHelperLag : std::bit_ceil(test.helperLag));
       second.reset();
-      searchedAhead = SearchedAhead(std::min<std::size_t>(std::bit_ceil(capacity), 1u << 16));
+      searchedAhead = SearchedAhead(test.helperTable != 0
+                                        ? std::bit_ceil(test.helperTable)
+                                        : std::min<std::size_t>(std::bit_ceil(capacity), 1u << 16));
       helper->start();
     } catch (const std::system_error&) {
       helper.reset();

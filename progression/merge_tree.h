@@ -34,11 +34,13 @@ struct MergeTree {
 };
 
 // Ways for the tests to drive the second thread into what timing rarely
-// shows: a helper that falls behind and gives up, and one that is always
-// ahead. Neither changes the tree.
+// shows: a helper that falls behind and gives up, one that is always ahead,
+// and results that crowd each other out of their table. None changes the
+// tree.
 struct EngineTest {
-  std::size_t helperLag = 0;  // reports it may fall behind; 0 for the default
-  bool helperInStep = false;  // the loop waits for it before every step
+  std::size_t helperLag = 0;    // reports it may fall behind; 0 for the default
+  bool helperInStep = false;    // the loop waits for it before every step
+  std::size_t helperTable = 0;  // room for its results; 0 for the default
 };
 
 // colours[i] and counts[i] describe colour i in order of discovery; every

@@ -234,11 +234,15 @@ TEST(Differential, LargeColourSets) {
     // ahead) only starts on photo-sized sets; forced here, it must build the
     // same tree.
     expectSameMerges(shippedMerges(colours, counts, 2), expected);
-    // A helper that is always ahead serves every stale row it can; one
-    // allowed to fall only a few reports behind gives up somewhere in the
-    // run and the loop goes on alone. Both must build the same tree.
+    // A helper that is always ahead serves every stale row it can; with
+    // room for only 64 results, results for different rows share places in
+    // the table. One allowed to fall only a few reports behind gives up
+    // somewhere in the run and the loop goes on alone. All must build the
+    // same tree.
     expectSameMerges(shippedMerges(colours, counts, 2, {.helperInStep = true}), expected);
     if (seed > 12) {
+      expectSameMerges(shippedMerges(colours, counts, 2, {.helperInStep = true, .helperTable = 64}),
+                       expected);
       expectSameMerges(shippedMerges(colours, counts, 2, {.helperLag = 4u << (seed % 4)}),
                        expected);
     }
