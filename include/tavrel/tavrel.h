@@ -13,16 +13,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "tavrel/export.h"
 #include "tavrel/version.h"
 
 #ifdef __cplusplus
 extern "C" {
-#endif
-
-#if defined(__GNUC__)
-#define TAVREL_API __attribute__((visibility("default")))
-#else
-#define TAVREL_API
 #endif
 
 typedef enum tavrel_status {

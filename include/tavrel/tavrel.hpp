@@ -43,19 +43,20 @@
 #include <string>
 #include <vector>
 
+#include "tavrel/export.h"
 #include "tavrel/version.h"
 
 namespace tavrel {
 
 // The library's version as "major.minor.patch"; equal to TAVREL_VERSION_STRING
 // of the header a program was compiled with when both come from one release.
-const char* version() noexcept;
+TAVREL_API const char* version() noexcept;
 
 // ---------------------------------------------------------------- errors --
 
 enum class ErrorCode : int { InvalidArgument = 1, OutOfMemory = 2, Cancelled = 3 };
 
-class Error : public std::runtime_error {
+class TAVREL_API Error : public std::runtime_error {
  public:
   Error(ErrorCode code, const std::string& what) : std::runtime_error(what), code_(code) {}
   ErrorCode code() const noexcept { return code_; }
@@ -66,14 +67,14 @@ class Error : public std::runtime_error {
 
 // A call was given what it cannot take: no pixel data, a zero width or
 // height, a row stride too small, a buffer too small, k out of range.
-class InvalidArgument : public Error {
+class TAVREL_API InvalidArgument : public Error {
  public:
   explicit InvalidArgument(const std::string& what) : Error(ErrorCode::InvalidArgument, what) {}
 };
 
 // Memory ran out. colours() is the photo's number of distinct colours once it
 // was known when memory ran out, 0 before.
-class OutOfMemory : public Error {
+class TAVREL_API OutOfMemory : public Error {
  public:
   OutOfMemory(const std::string& what, std::uint32_t colours)
       : Error(ErrorCode::OutOfMemory, what), colours_(colours) {}
@@ -84,7 +85,7 @@ class OutOfMemory : public Error {
 };
 
 // The progress callback asked the build to stop.
-class Cancelled : public Error {
+class TAVREL_API Cancelled : public Error {
  public:
   explicit Cancelled(const std::string& what) : Error(ErrorCode::Cancelled, what) {}
 };
@@ -153,7 +154,7 @@ struct Split {
   double cost = 0;           // the merge cost of the node
 };
 
-class Hierarchy {
+class TAVREL_API Hierarchy {
  public:
   // Builds the tree of the photo's colours. Cost: about the command line's
   // run without dumps; memory while building as there, afterwards
@@ -226,7 +227,7 @@ class Hierarchy {
 // k, k + 1, k + 2, ... in turn. The cursor holds the hierarchy's tree (a copy
 // of the Hierarchy may go away), but the buffer must outlive it and nothing
 // else may write the pixels it paints. A cursor serves one thread at a time.
-class Cursor {
+class TAVREL_API Cursor {
  public:
   // Paints the image for k into out as Hierarchy::paint does. Throws as
   // paint does; the cursor also holds about 4 bytes a pixel of its own.
