@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "image/image_store.h"
+#include "color/packed_color.h"
 
 namespace tavrel {
 
