@@ -18,6 +18,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -32,6 +33,7 @@
 #endif
 
 #include "color/colour_difference.h"
+#include "progression/build_pacer.h"
 
 namespace tavrel {
 namespace {
@@ -155,7 +157,7 @@ class ClusterIndex {
   // Fixes the split planes from the points of ids. The buckets receive the
   // clusters too, unless `empty`: then they are filled later, one insert at a
   // time.
-  void rebuild(const std::vector<std::uint32_t>& ids, bool empty) {
+  void rebuild(const std::vector<std::uint32_t>& ids, bool empty, BuildPacer& pacer) {
     depth_ = 0;
     while ((static_cast<std::size_t>(kBucketSize) << depth_) < ids.size()) ++depth_;
     const std::uint32_t leaves = 1u << depth_;
@@ -171,8 +173,9 @@ class ClusterIndex {
       const std::uint32_t id = ids[i];
       const Cluster& c = c_.at[id];
       points[i] = Point{{c.L, c.A, c.B}, id};
+      if (i % 256 == 255) pacer.tick();
     }
-    split(points, 0, ids.size(), 0, bucketSize);
+    split(points, 0, ids.size(), 0, bucketSize, pacer);
     std::uint32_t most = 0;
     for (std::uint32_t size : bucketSize) most = std::max(most, size);
     // Room for merged clusters to come in. A merged cluster mostly lands in
@@ -188,8 +191,9 @@ class ClusterIndex {
       for (std::uint32_t k = 0; k < bucketSize[bucket]; ++k) {
         write(bucket * capacity_ + fill_[bucket]++, points[i++].id);
       }
+      pacer.tick();
     }
-    for (std::uint32_t n = 2 * leaves - 1; n-- > 0;) refresh(n);
+    refreshAll(pacer);
   }
 
   // Adds a cluster to the bucket its point falls in; false when that bucket
@@ -206,13 +210,14 @@ class ClusterIndex {
   // node once: the same buckets, slot order and aggregates as inserting them
   // one at a time, without walking up the tree for each. The buckets must
   // have room (the planes were fixed for all of them).
-  void insertRange(std::uint32_t first, std::uint32_t last) {
+  void insertRange(std::uint32_t first, std::uint32_t last, BuildPacer& pacer) {
     if (first == last) return;
     for (std::uint32_t id = first; id < last; ++id) {
       const std::uint32_t bucket = bucketOf(id);
       write(bucket * capacity_ + fill_[bucket]++, id);
+      if (id % 64 == 63) pacer.tick();
     }
-    for (std::uint32_t n = 2 * firstLeaf_ + 1; n-- > 0;) refresh(n);
+    refreshAll(pacer);
   }
 
   void remove(std::uint32_t id) { refreshUpwards(take(id)); }
@@ -236,12 +241,13 @@ class ClusterIndex {
   }
 
   // The live clusters, for a rebuild.
-  void collect(std::vector<std::uint32_t>* ids) const {
+  void collect(std::vector<std::uint32_t>* ids, BuildPacer& pacer) const {
     ids->clear();
     for (std::uint32_t bucket = 0; bucket < fill_.size(); ++bucket) {
       for (std::uint32_t s = bucket * capacity_; s < bucket * capacity_ + fill_[bucket]; ++s) {
         ids->push_back(slot_[s].id);
       }
+      pacer.tick();
     }
   }
 
@@ -420,7 +426,8 @@ class ClusterIndex {
   // widest coordinate, down to the leaves of the complete tree; counts what
   // each bucket will hold.
   void split(std::vector<Point>& points, std::size_t begin, std::size_t end, std::uint32_t n,
-             std::vector<std::uint32_t>& bucketSize) {
+             std::vector<std::uint32_t>& bucketSize, BuildPacer& pacer) {
+    pacer.tick(static_cast<std::int32_t>((end - begin) / 32));
     if (n >= firstLeaf_) {
       bucketSize[n - firstLeaf_] = static_cast<std::uint32_t>(end - begin);
       return;
@@ -452,8 +459,8 @@ class ClusterIndex {
     }
     splitDim_[n] = static_cast<std::uint8_t>(dim);
     splitValue_[n] = value;
-    split(points, begin, mid, 2 * n + 1, bucketSize);
-    split(points, mid, end, 2 * n + 2, bucketSize);
+    split(points, begin, mid, 2 * n + 1, bucketSize, pacer);
+    split(points, mid, end, 2 * n + 2, bucketSize, pacer);
   }
 
   // Recomputes a node's aggregates; returns false when nothing changed, in
@@ -523,6 +530,14 @@ class ClusterIndex {
     if (s != last) write(s, slot_[last].id);
     slot_[last].id = kNone;
     return bucket;
+  }
+
+  // Every node from the buckets up.
+  void refreshAll(BuildPacer& pacer) {
+    for (std::uint32_t n = 2 * firstLeaf_ + 1; n-- > 0;) {
+      refresh(n);
+      if (n % 16 == 0) pacer.tick();
+    }
   }
 
   void refreshUpwards(std::uint32_t bucket) {
@@ -708,7 +723,8 @@ class LiveIndex {
   ClusterIndex& index() { return index_; }
 
   // liveCount: the live clusters after the merge.
-  void merge(std::uint32_t a, std::uint32_t b, std::uint32_t m, std::size_t liveCount) {
+  void merge(std::uint32_t a, std::uint32_t b, std::uint32_t m, std::size_t liveCount,
+             BuildPacer& pacer) {
     bool inIndex = false;
     if (liveCount * 8 > builtFor_) {
       inIndex = index_.replace(a, b, m);
@@ -717,9 +733,9 @@ class LiveIndex {
       index_.remove(b);
     }
     if (!inIndex) {
-      index_.collect(&live_);
+      index_.collect(&live_, pacer);
       live_.push_back(m);
-      index_.rebuild(live_, false);
+      index_.rebuild(live_, false, pacer);
       builtFor_ = liveCount;
     }
   }
@@ -793,7 +809,8 @@ class StaleRowHelper {
         heard_(capacity),
         dependents_(capacity, kNone),
         events_(lag),
-        results_(1u << 14) {
+        results_(1u << 14),
+        pacer_(stop_) {
     std::fill(alive_.begin(), alive_.begin() + static_cast<std::ptrdiff_t>(firstRows_.size()), 1);
     liveCount_ = firstRows_.size();
   }
@@ -884,7 +901,7 @@ class StaleRowHelper {
     alive_[event.a] = 0;
     alive_[event.b] = 0;
     alive_[event.m] = 1;
-    index_.merge(event.a, event.b, event.m, --liveCount_);
+    index_.merge(event.a, event.b, event.m, --liveCount_, pacer_);
     for (const std::uint32_t gone : {event.a, event.b}) {
       std::uint32_t link = dependents_[gone];
       dependents_[gone] = kNone;
@@ -905,7 +922,10 @@ class StaleRowHelper {
   void run() {
     try {
       // The first rows are taken in here rather than before the loop starts.
-      for (std::uint32_t x = 0; x < firstRows_.size(); ++x) follow(x, firstRows_[x]);
+      for (std::uint32_t x = 0; x < firstRows_.size(); ++x) {
+        follow(x, firstRows_[x]);
+        if (x % 64 == 63) pacer_.tick();
+      }
       firstRows_ = std::vector<Row>();
       int idle = 0;
       while (!stop_.load(std::memory_order_acquire)) {
@@ -945,6 +965,8 @@ class StaleRowHelper {
     } catch (const std::bad_alloc&) {
       // Out of memory here only takes the help away.
       stop_.store(true, std::memory_order_release);
+    } catch (const WorkerStopped&) {
+      // The build ends; the destructor joins.
     }
   }
 
@@ -965,6 +987,7 @@ class StaleRowHelper {
   OneWayRing<Event> events_;
   OneWayRing<Result> results_;
   std::atomic<bool> stop_{false};
+  BuildPacer pacer_;                        // stops a long index rebuild when stop_ is set
   bool gaveUp_ = false;                     // the loop's own flag
   std::uint64_t posted_ = 0;                // the loop's count of reports
   std::uint64_t taken_ = 0;                 // the helper's count of reports
@@ -1024,9 +1047,26 @@ PackedColor meanColour(std::uint64_t pixels, std::uint64_t sumRed, std::uint64_t
 
 namespace {
 
+// Ends a thread on every way out of a scope, exceptions included: a
+// std::thread still running at its destruction would end the process.
+class StopAndJoin {
+ public:
+  StopAndJoin(std::thread& thread, std::atomic<bool>& stop) : thread_(thread), stop_(stop) {}
+  StopAndJoin(const StopAndJoin&) = delete;
+  StopAndJoin& operator=(const StopAndJoin&) = delete;
+  ~StopAndJoin() {
+    stop_.store(true, std::memory_order_relaxed);
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::thread& thread_;
+  std::atomic<bool>& stop_;
+};
+
 MergeTree buildTree(const std::vector<PackedColor>& colours,
                     const std::vector<std::int64_t>& counts, unsigned threads,
-                    const EngineTest& test) {
+                    const EngineTest& test, BuildPacer& pacer) {
   MergeTree tree;
   const std::size_t n = colours.size();
   tree.leafCount = static_cast<std::uint32_t>(n);
@@ -1056,15 +1096,19 @@ MergeTree buildTree(const std::vector<PackedColor>& colours,
     tree.cost.push_back(-1.0);
     totals.push_back({count * r, count * g, count * b, counts[i]});
     clusters.push(colourToLab(kWhitePointD65, r, g, b), counts[i]);
+    if (i % 8 == 7) pacer.tick();
   }
   ColourLookup seen(n);
-  for (std::size_t i = 0; i < n; ++i) seen.findOrAdd(colours[i], static_cast<std::uint32_t>(i));
+  for (std::size_t i = 0; i < n; ++i) {
+    seen.findOrAdd(colours[i], static_cast<std::uint32_t>(i));
+    if (i % 64 == 63) pacer.tick();
+  }
   if (n < 2) return tree;
 
   ClusterIndex index(clusters, capacity);
   std::vector<std::uint32_t> live(n);
   for (std::uint32_t i = 0; i < n; ++i) live[i] = i;
-  index.rebuild(live, true);
+  index.rebuild(live, true, pacer);
   live = std::vector<std::uint32_t>();
 
   // Every colour's first row: its cheapest partner among the older colours.
@@ -1073,11 +1117,13 @@ MergeTree buildTree(const std::vector<PackedColor>& colours,
   // colours are done on a copy of the index that first takes in the older
   // ones; a row is the same whichever index computed it.
   std::vector<Row> rows(n);
-  auto fillRows = [&](ClusterIndex& into, std::uint32_t begin, std::uint32_t end) {
-    into.insertRange(0, begin);
+  auto fillRows = [&](ClusterIndex& into, std::uint32_t begin, std::uint32_t end,
+                      BuildPacer& paced) {
+    into.insertRange(0, begin, paced);
     for (std::uint32_t x = begin; x < end; ++x) {
       into.search(x, &rows[x]);
       into.insert(x);
+      paced.tick();
     }
   };
   const std::uint32_t colourCount = static_cast<std::uint32_t>(n);
@@ -1090,20 +1136,36 @@ MergeTree buildTree(const std::vector<PackedColor>& colours,
     const std::uint32_t half = static_cast<std::uint32_t>(colourCount * 0.5);
     try {
       second.emplace(index);
-      std::thread helper([&] { fillRows(*second, half, colourCount); });
-      fillRows(index, 0, half);
-      helper.join();
-      index.insertRange(half, colourCount);
+      std::atomic<bool> stop{false}, done{false};
+      std::thread worker([&] {
+        BuildPacer watch(stop);
+        try {
+          fillRows(*second, half, colourCount, watch);
+        } catch (const WorkerStopped&) {
+        }
+        done.store(true, std::memory_order_release);
+      });
+      {
+        const StopAndJoin join(worker, stop);
+        fillRows(index, 0, half, pacer);
+        // Waiting for the other half, progress is still reported.
+        while (!done.load(std::memory_order_acquire)) {
+          std::this_thread::sleep_for(std::chrono::microseconds(200));
+          pacer.tick(200);
+        }
+      }
+      index.insertRange(half, colourCount, pacer);
     } catch (const std::system_error&) {
       second.reset();  // no second thread: fall through to one
     } catch (const std::bad_alloc&) {
       second.reset();  // no room for the copy: one thread needs none
     }
   }
-  if (!second) fillRows(index, 0, colourCount);
+  if (!second) fillRows(index, 0, colourCount, pacer);
   MergeQueue queue(capacity);
   for (std::uint32_t x = 0; x < n; ++x) {
     if (!rows[x].empty()) queue.push(x, rows[x]);
+    if (x % 64 == 63) pacer.tick();
   }
   // The copy of the index that found the newer half of the rows holds every
   // colour by now; the second core keeps it and searches stale rows ahead.
@@ -1137,6 +1199,7 @@ MergeTree buildTree(const std::vector<PackedColor>& colours,
   std::fill(alive.begin(), alive.begin() + static_cast<std::ptrdiff_t>(n), 1);
   std::size_t liveCount = n;
   while (liveCount > 1) {
+    pacer.tick();
     if (helped) {
       if (test.helperInStep) helper->waitUntilCaughtUp();
       std::uint32_t x;
@@ -1188,7 +1251,8 @@ MergeTree buildTree(const std::vector<PackedColor>& colours,
     queue.erase(b);  // a stays on top until m takes its place
     --liveCount;
     if (helped) helped = helper->merged(a, b, m);
-    ours.merge(a, b, m, liveCount);
+    ours.merge(a, b, m, liveCount, pacer);
+    pacer.merged();
     Row row;
     ours.index().search(m, &row);
     if (helped) helped = helper->rowSet(m, row);
@@ -1205,9 +1269,13 @@ MergeTree buildTree(const std::vector<PackedColor>& colours,
 
 MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
                          const std::vector<std::int64_t>& counts, unsigned threads,
-                         const EngineTest& test) {
+                         const EngineTest& test, const BuildProgress& progress) {
+  BuildPacer pacer(progress, test.progressEveryCheck);
+  const std::size_t merges = colours.empty() ? 0 : colours.size() - 1;
+  pacer.begin(merges);
+  MergeTree tree;
   try {
-    return buildTree(colours, counts, threads, test);
+    tree = buildTree(colours, counts, threads, test, pacer);
   } catch (const std::bad_alloc&) {
     // The second thread's copy of the index and its tables cost memory that
     // one thread does not need; the tree is the same either way.
@@ -1215,8 +1283,11 @@ MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
 #ifdef __GLIBC__
     ::malloc_trim(0);  // hand what the first attempt freed back for the second
 #endif
-    return buildTree(colours, counts, 1, test);
+    pacer.begin(merges);
+    tree = buildTree(colours, counts, 1, test, pacer);
   }
+  pacer.end();
+  return tree;
 }
 
 }  // namespace tavrel
