@@ -11,7 +11,7 @@
 
 #include "progression/merge_tree.h"
 
-namespace tavrel {
+namespace tavrel::engine {
 
 // Thrown on a worker thread when the build it works for has stopped; the
 // thread catches it at its top and ends.
@@ -96,4 +96,4 @@ class BuildPacer {
   std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
 
-}  // namespace tavrel
+}  // namespace tavrel::engine
