@@ -77,12 +77,4 @@ unsigned availableCores();
 PackedColor meanColour(std::uint64_t pixels, std::uint64_t sumRed, std::uint64_t sumGreen,
                        std::uint64_t sumBlue);
 
-// The merge cost of two clusters, in exactly the order of operations that
-// decides the tree: the product, then the sum, then the quotient, then ΔE.
-inline double mergeCost(std::int64_t pixelsA, std::int64_t pixelsB, double difference) {
-  const double a = static_cast<double>(pixelsA);
-  const double b = static_cast<double>(pixelsB);
-  return (b * a) / (b + a) * difference;
-}
-
 }  // namespace tavrel
