@@ -143,9 +143,7 @@ size_t tavrel_memory_bytes(const tavrel_hierarchy* h) {
 }
 
 tavrel_status tavrel_palette(const tavrel_hierarchy* h, uint32_t k, uint8_t* rgb, size_t size) {
-  return guarded([&] {
-    rgbInto(of(h).palette(k), rgb, size);
-  });
+  return guarded([&] { rgbInto(of(h).palette(k), rgb, size); });
 }
 
 size_t tavrel_output_size(const tavrel_hierarchy* h, tavrel_output_format format,
@@ -235,9 +233,7 @@ tavrel_status tavrel_linkage(const tavrel_hierarchy* h, double* out, size_t coun
 }
 
 tavrel_status tavrel_leaf_colours(const tavrel_hierarchy* h, uint8_t* rgb, size_t size) {
-  return guarded([&] {
-    rgbInto(of(h).leafColours(), rgb, size);
-  });
+  return guarded([&] { rgbInto(of(h).leafColours(), rgb, size); });
 }
 
 }  // extern "C"
