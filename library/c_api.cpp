@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <type_traits>
 
 #include "tavrel/tavrel.h"
 #include "tavrel/tavrel.hpp"
@@ -39,6 +40,15 @@ tavrel_status guarded(Call&& call) noexcept {
   throw tavrel::InvalidArgument(what);
 }
 
+// A C caller may pass any int as an enumeration; in C++ a value outside the
+// enumerators is read through its bytes, never as the enum type.
+template <class Enum>
+std::underlying_type_t<Enum> rawValue(const Enum& value) {
+  std::underlying_type_t<Enum> raw;
+  std::memcpy(&raw, &value, sizeof raw);
+  return raw;
+}
+
 void rgbInto(const std::vector<tavrel::Colour>& colours, uint8_t* rgb, size_t size) {
   if (!rgb || size / 3 < colours.size()) invalid("colour buffer too small");
   for (const tavrel::Colour& c : colours) {
@@ -48,8 +58,8 @@ void rgbInto(const std::vector<tavrel::Colour>& colours, uint8_t* rgb, size_t si
   }
 }
 
-std::optional<tavrel::OutputFormat> outputFormat(tavrel_output_format format) {
-  switch (format) {
+std::optional<tavrel::OutputFormat> outputFormat(const tavrel_output_format& format) {
+  switch (rawValue(format)) {
     case TAVREL_OUTPUT_RGB:
       return tavrel::OutputFormat::Rgb;
     case TAVREL_OUTPUT_RGBA:
@@ -64,7 +74,8 @@ std::optional<tavrel::OutputFormat> outputFormat(tavrel_output_format format) {
   return std::nullopt;
 }
 
-tavrel::Output output(tavrel_output_format format, void* out, size_t size, size_t rowStride) {
+tavrel::Output output(const tavrel_output_format& format, void* out, size_t size,
+                      size_t rowStride) {
   const std::optional<tavrel::OutputFormat> f = outputFormat(format);
   if (!f) invalid("unknown output format");
   return {out, size, rowStride, *f};
@@ -84,7 +95,7 @@ const char* tavrel_version(void) {
 }
 
 const char* tavrel_status_text(tavrel_status status) {
-  switch (status) {
+  switch (rawValue(status)) {
     case TAVREL_OK:
       return "success";
     case TAVREL_INVALID_ARGUMENT:
@@ -106,9 +117,10 @@ tavrel_status tavrel_build(const uint8_t* pixels, uint32_t width, uint32_t heigh
   return guarded([&] {
     if (!out) invalid("no place for the handle");
     tavrel::Pixels p{pixels, width, height, row_stride, tavrel::PixelFormat::Rgb};
-    if (format == TAVREL_PIXELS_RGBX) {
+    const auto raw = rawValue(format);
+    if (raw == TAVREL_PIXELS_RGBX) {
       p.format = tavrel::PixelFormat::Rgbx;
-    } else if (format != TAVREL_PIXELS_RGB) {
+    } else if (raw != TAVREL_PIXELS_RGB) {
       invalid("unknown pixel format");
     }
     tavrel::BuildOptions options;
