@@ -27,7 +27,6 @@ class HistogramBuilder {
   // Adds the next `count` pixels, `bytesPerPixel` (3 or 4) bytes apart.
   void add(const std::uint8_t* pixels, std::size_t count, unsigned bytesPerPixel);
 
-  std::size_t colours() const { return histogram_.colours.size(); }
   ColourHistogram finish() { return std::move(histogram_); }
 
  private:
