@@ -9,6 +9,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <iterator>
 
 namespace tavrel::engine {
 namespace {
@@ -48,6 +49,38 @@ float below(double v) {
 float above(double v) {
   const float f = static_cast<float>(v);
   return static_cast<double>(f) < v ? stepUp(f) : f;
+}
+
+// Ranges up to this many points are split by std::nth_element in one go
+// (about a millisecond); larger ones, the top of the tree over a photo's
+// colours, are narrowed in passes first.
+constexpr std::ptrdiff_t kSelectInOneGo = 32768;
+
+// Moves the point of rank nth by key to nth, those with smaller keys before
+// it and the rest after, as std::nth_element does; only the speed of the
+// index depends on which points share a cell, never the tree. A large range
+// is narrowed by three-way partitions around a median of three first, each
+// pass a tick of the pacer, so that a build over a million colours can report
+// and stop while it splits them.
+template <class It, class Key>
+void selectNth(It first, It nth, It last, Key key, BuildPacer& pacer) {
+  using Point = typename std::iterator_traits<It>::value_type;
+  while (last - first > kSelectInOneGo) {
+    pacer.tick(static_cast<std::int32_t>((last - first) / 16));
+    const double a = key(*first), b = key(first[(last - first) / 2]), c = key(*(last - 1));
+    const double pivot = std::max(std::min(a, b), std::min(std::max(a, b), c));
+    const It lower = std::partition(first, last, [&](const Point& p) { return key(p) < pivot; });
+    const It upper = std::partition(lower, last, [&](const Point& p) { return !(pivot < key(p)); });
+    if (nth < lower) {
+      last = lower;
+    } else if (nth < upper) {
+      return;  // nth is among the points whose key is the pivot
+    } else {
+      first = upper;
+    }
+  }
+  std::nth_element(first, nth, last,
+                   [&](const Point& p, const Point& q) { return key(p) < key(q); });
 }
 
 }  // namespace
@@ -271,7 +304,6 @@ std::uint32_t PartnerIndex::bucketOf(std::uint32_t id) const {
 void PartnerIndex::split(std::vector<Point>& points, std::size_t begin, std::size_t end,
                          std::uint32_t n, std::vector<std::uint32_t>& bucketSize,
                          BuildPacer& pacer) {
-  pacer.tick(static_cast<std::int32_t>((end - begin) / 32));
   if (n >= firstLeaf_) {
     bucketSize[n - firstLeaf_] = static_cast<std::uint32_t>(end - begin);
     return;
@@ -288,14 +320,17 @@ void PartnerIndex::split(std::vector<Point>& points, std::size_t begin, std::siz
         lo[d] = std::min(lo[d], v);
         hi[d] = std::max(hi[d], v);
       }
+      if (i % 4096 == 4095) pacer.tick(64);
     }
     for (int d = 1; d < 3; ++d) {
       if (hi[d] - lo[d] > hi[dim] - lo[dim]) dim = d;
     }
     const auto first = points.begin() + static_cast<std::ptrdiff_t>(begin);
     const auto last = points.begin() + static_cast<std::ptrdiff_t>(end);
-    auto less = [dim](const Point& a, const Point& b) { return a.c[dim] < b.c[dim]; };
-    std::nth_element(first, first + static_cast<std::ptrdiff_t>((end - begin) / 2), last, less);
+    selectNth(
+        first, first + static_cast<std::ptrdiff_t>((end - begin) / 2), last,
+        [dim](const Point& a) { return a.c[dim]; }, pacer);
+    pacer.tick(static_cast<std::int32_t>((end - begin) / 32));
     value = points[begin + (end - begin) / 2].c[dim];
     mid = static_cast<std::size_t>(
         std::partition(first, last, [dim, value](const Point& a) { return a.c[dim] < value; }) -
