@@ -83,24 +83,73 @@ void selectNth(It first, It nth, It last, Key key, BuildPacer& pacer) {
                    [&](const Point& p, const Point& q) { return key(p) < key(q); });
 }
 
+// Large buffers are filled and copied this many elements at a time, each
+// piece a tick of the pacer (a unit for every 4 KB, about the cost of a
+// fresh page).
+constexpr std::size_t kPiece = 1 << 16;
+
+template <class T>
+std::int32_t pieceUnits(std::size_t elements) {
+  return static_cast<std::int32_t>(elements * sizeof(T) / 4096 + 1);
+}
+
+// to = from, as its copy constructor would make it, in pieces.
+template <class T>
+void copyInPieces(const std::vector<T>& from, std::vector<T>* to, BuildPacer& pacer) {
+  to->clear();
+  to->reserve(from.size());
+  for (std::size_t i = 0; i < from.size(); i += kPiece) {
+    const std::size_t end = std::min(from.size(), i + kPiece);
+    to->insert(to->end(), from.begin() + static_cast<std::ptrdiff_t>(i),
+               from.begin() + static_cast<std::ptrdiff_t>(end));
+    pacer.tick(pieceUnits<T>(end - i));
+  }
+}
+
+// to->assign(size, T{}), in pieces.
+template <class T>
+void fillInPieces(std::vector<T>* to, std::size_t size, BuildPacer& pacer) {
+  to->clear();
+  to->reserve(size);
+  for (std::size_t i = 0; i < size; i += kPiece) {
+    const std::size_t end = std::min(size, i + kPiece);
+    to->resize(end);
+    pacer.tick(pieceUnits<T>(end - i));
+  }
+}
+
 }  // namespace
+
+PartnerIndex::PartnerIndex(const PartnerIndex& other, BuildPacer& pacer)
+    : c_(other.c_),
+      depth_(other.depth_),
+      firstLeaf_(other.firstLeaf_),
+      capacity_(other.capacity_),
+      splitDim_(other.splitDim_),
+      splitValue_(other.splitValue_),
+      fill_(other.fill_) {
+  copyInPieces(other.pairs_, &pairs_, pacer);
+  copyInPieces(other.slot_, &slot_, pacer);
+  copyInPieces(other.slotOf_, &slotOf_, pacer);
+}
 
 void PartnerIndex::rebuild(const std::vector<std::uint32_t>& ids, bool empty, BuildPacer& pacer) {
   depth_ = 0;
   while ((static_cast<std::size_t>(kBucketSize) << depth_) < ids.size()) ++depth_;
   const std::uint32_t leaves = 1u << depth_;
   firstLeaf_ = leaves - 1;
-  pairs_.assign(leaves + 1, NodePair{});
+  fillInPieces(&pairs_, leaves + 1, pacer);
   splitDim_.assign(firstLeaf_, 0);
   splitValue_.assign(firstLeaf_, 0.0);
   std::vector<std::uint32_t> bucketSize(leaves, 0);
   // The split works on copies of the points, which it reorders in place,
   // instead of reaching through the ids for every comparison.
-  std::vector<Point> points(ids.size());
+  std::vector<Point> points;
+  points.reserve(ids.size());
   for (std::size_t i = 0; i < ids.size(); ++i) {
     const std::uint32_t id = ids[i];
     const Cluster& c = c_.at[id];
-    points[i] = Point{{c.L, c.A, c.B}, id};
+    points.push_back(Point{{c.L, c.A, c.B}, id});
     if (i % 256 == 255) pacer.tick();
   }
   split(points, 0, ids.size(), 0, bucketSize, pacer);
@@ -110,7 +159,7 @@ void PartnerIndex::rebuild(const std::vector<std::uint32_t>& ids, bool empty, Bu
   // the bucket its two parts leave, so buckets seldom grow much.
   capacity_ = std::max<std::uint32_t>(kBucketSize, most + (most + 1) / 2);
   const std::size_t slots = static_cast<std::size_t>(leaves) * capacity_;
-  slot_.assign(slots, Slot{});
+  fillInPieces(&slot_, slots, pacer);
   fill_.assign(leaves, 0);
   if (empty) return;
   // The split left every bucket's clusters together, bucket after bucket.
