@@ -66,8 +66,9 @@ gallery:
 	BUILD=$(BUILD) scripts/make-gallery.sh
 
 # Tavrel beside pngquant, ImageMagick and netpbm's pnmquant on a folder of
-# PPM photos, without dithering: delta E tables in docs/quality.md and the
-# plot docs/quality.png. The script installs those tools when missing.
+# PPM photos, without dithering: delta E 1976, CIEDE2000 and PSNR tables in
+# docs/quality.md and their plot docs/quality.png. The script installs those
+# tools when missing.
 PHOTOS ?= $(CORPUS)
 compare:
 	BUILD=$(BUILD) scripts/compare.sh $(PHOTOS)

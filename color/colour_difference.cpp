@@ -130,4 +130,97 @@ double ColourDifference(int whitePoint, int red1, int green1, int blue1, int red
                      colourToLab(whitePoint, red2, green2, blue2));
 }
 
+/*
+ * CIEDE2000, with C* = sqrt(a^2 + b^2), angles in degrees and the bars for
+ * means of the two colours:
+ *   G   = 0.5 (1 - sqrt(Cbar^7 / (Cbar^7 + 25^7)))      Cbar of the C* values
+ *   a'  = (1 + G) a,  C' = sqrt(a'^2 + b^2),  h' = atan2(b, a') in [0, 360)
+ *   dL' = L2 - L1,  dC' = C'2 - C'1,  dH' = 2 sqrt(C'1 C'2) sin(dh' / 2)
+ *   SL  = 1 + 0.015 (L'bar - 50)^2 / sqrt(20 + (L'bar - 50)^2)
+ *   SC  = 1 + 0.045 C'bar,  SH = 1 + 0.015 C'bar T
+ *   T   = 1 - 0.17 cos(h'bar - 30) + 0.24 cos(2 h'bar) + 0.32 cos(3 h'bar + 6)
+ *           - 0.20 cos(4 h'bar - 63)
+ *   RT  = -sin(60 exp(-((h'bar - 275) / 25)^2)) 2 sqrt(C'bar^7 / (C'bar^7 + 25^7))
+ *   dE  = sqrt((dL'/SL)^2 + (dC'/SC)^2 + (dH'/SH)^2 + RT (dC'/SC) (dH'/SH))
+ * The hue difference dh' and the mean hue h'bar take the short way round the
+ * circle; where either chroma C' is 0 the hue is undefined, so dh' is 0 and
+ * h'bar is the plain sum of the two hues.
+ */
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kRadiansPerDegree = kPi / 180.0;
+constexpr double kTwentyFiveToTheSeventh = 6103515625.0;
+
+// The weight sqrt(c^7 / (c^7 + 25^7)) that G and RT share; it tends to 1 for
+// strong chroma.
+double chromaWeight(double chroma) {
+  const double seventh = std::pow(chroma, 7.0);
+  return std::sqrt(seventh / (seventh + kTwentyFiveToTheSeventh));
+}
+
+// The hue angle of (a, b) in degrees in [0, 360); 0 for the neutral axis.
+double hueDegrees(double a, double b) {
+  if (a == 0.0 && b == 0.0) return 0.0;
+  const double hue = std::atan2(b, a) / kRadiansPerDegree;
+  return hue < 0.0 ? hue + 360.0 : hue;
+}
+
+double cosDegrees(double degrees) {
+  return std::cos(degrees * kRadiansPerDegree);
+}
+
+}  // namespace
+
+double ciede2000(const LabColor& first, const LabColor& second) {
+  const double chromaMean = (std::hypot(first.a, first.b) + std::hypot(second.a, second.b)) / 2.0;
+  const double aScale = 1.0 + 0.5 * (1.0 - chromaWeight(chromaMean));
+  const double a1 = aScale * first.a;
+  const double a2 = aScale * second.a;
+  const double c1 = std::hypot(a1, first.b);
+  const double c2 = std::hypot(a2, second.b);
+  const double h1 = hueDegrees(a1, first.b);
+  const double h2 = hueDegrees(a2, second.b);
+
+  const bool neutral = c1 * c2 == 0.0;
+  double hueStep = h2 - h1;
+  if (neutral) {
+    hueStep = 0.0;
+  } else if (hueStep > 180.0) {
+    hueStep -= 360.0;
+  } else if (hueStep < -180.0) {
+    hueStep += 360.0;
+  }
+  double hueMean = h1 + h2;
+  if (!neutral) {
+    if (std::fabs(h1 - h2) <= 180.0) {
+      hueMean /= 2.0;
+    } else {
+      hueMean = (hueMean < 360.0 ? hueMean + 360.0 : hueMean - 360.0) / 2.0;
+    }
+  }
+
+  const double dL = second.L - first.L;
+  const double dC = c2 - c1;
+  const double dH = 2.0 * std::sqrt(c1 * c2) * std::sin(hueStep / 2.0 * kRadiansPerDegree);
+
+  const double lightnessOffset = (first.L + second.L) / 2.0 - 50.0;
+  const double squaredOffset = lightnessOffset * lightnessOffset;
+  const double chromaBar = (c1 + c2) / 2.0;
+  const double t = 1.0 - 0.17 * cosDegrees(hueMean - 30.0) + 0.24 * cosDegrees(2.0 * hueMean) +
+                   0.32 * cosDegrees(3.0 * hueMean + 6.0) - 0.20 * cosDegrees(4.0 * hueMean - 63.0);
+  const double sL = 1.0 + 0.015 * squaredOffset / std::sqrt(20.0 + squaredOffset);
+  const double sC = 1.0 + 0.045 * chromaBar;
+  const double sH = 1.0 + 0.015 * chromaBar * t;
+  const double rotationAngle = 30.0 * std::exp(-std::pow((hueMean - 275.0) / 25.0, 2.0));
+  const double rT =
+      -std::sin(2.0 * rotationAngle * kRadiansPerDegree) * 2.0 * chromaWeight(chromaBar);
+
+  const double l = dL / sL;
+  const double c = dC / sC;
+  const double h = dH / sH;
+  return std::sqrt(l * l + c * c + h * h + rT * c * h);
+}
+
 }  // namespace tavrel

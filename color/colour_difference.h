@@ -1,6 +1,7 @@
-// CIE 1976 colour difference (delta E*ab) of two 8-bit sRGB colours.
+// CIE 1976 colour difference (delta E*ab) of two 8-bit sRGB colours, and the
+// CIEDE2000 difference that measures results beside it.
 //
-// The cluster tree is decided by these values, so every function here is
+// The cluster tree is decided by the 1976 values, so every function for them is
 // computed in double precision in one fixed order of operations and must give
 // the same bits on every build. A faster engine that caches Lab values goes
 // through colourToLab and labDistance and therefore matches ColourDifference
@@ -66,5 +67,10 @@ double labDistance(const LabColor& first, const LabColor& second);
 // labDistance(colourToLab(first colour), colourToLab(second colour)).
 double ColourDifference(int whitePoint, int red1, int green1, int blue1, int red2, int green2,
                         int blue2);
+
+// The CIEDE2000 difference of two CIELAB colours, with the parametric weights
+// kL = kC = kH = 1. A measure of results only: the cluster tree never uses it,
+// and its trigonometry is not held to the same bits on every platform.
+double ciede2000(const LabColor& first, const LabColor& second);
 
 }  // namespace tavrel

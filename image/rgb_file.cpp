@@ -1,6 +1,7 @@
 #include "image/rgb_file.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
+#include <ctime>
 
 #include "image/file_guard.h"
 #include "image/pnm.h"
@@ -25,36 +26,93 @@ namespace {
 // the name changes, so the handler never reads a name half-written.
 char gTempName[PATH_MAX];
 std::atomic<bool> gTempLive{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the handler reads the flag");
+static_assert(std::atomic<bool>::is_always_lock_free, "the handler reads the flags");
+
+// A terminating signal has arrived: from then on no thread creates, renames
+// or removes a file. The handler may run on any thread while the dump is
+// written on another one, and the process lives on until the handler
+// returns, so the writing thread has to notice the signal itself.
+std::atomic<bool> gStopping{false};
+// The writing thread is creating, renaming or removing a file; the handler
+// waits for that to end before it removes the temporary file, so it sees
+// either none of the change or all of it.
+std::atomic<bool> gChanging{false};
+
+std::atomic<DumpTestHook> gTestHook{nullptr};
+static_assert(std::atomic<DumpTestHook>::is_always_lock_free, "the handler reads the hook");
+
+void testHook(DumpMoment moment) {
+  if (const DumpTestHook hook = gTestHook.load()) hook(moment);
+}
 
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// Async-signal-safe: unlink, signal and raise only. The signal is blocked
-// while the handler runs, so the re-raised one ends the process on return
-// with the status a shell expects.
+sigset_t cleanupSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : kCleanupSignals) sigaddset(&set, signal);
+  return set;
+}
+
+// Async-signal-safe: atomics, nanosleep, unlink, signal and raise only. The
+// signal is blocked while the handler runs, so the re-raised one ends the
+// process on return with the status a shell expects.
 void removeTempAndReraise(int signal) {
+  gStopping.store(true);
+  // The writer holds these signals off while it changes a file, so this is
+  // another thread, and the change it waits for takes one system call.
+  while (gChanging.load()) {
+    const timespec pause{0, 100000};
+    ::nanosleep(&pause, nullptr);
+  }
   if (gTempLive.load()) ::unlink(gTempName);
+  testHook(DumpMoment::SignalCleanedUp);
   ::signal(signal, SIG_DFL);
   ::raise(signal);
 }
 
 // Only signals left at their default action: a run started with one ignored
-// (under nohup, say) keeps ignoring it.
+// (under nohup, say) keeps ignoring it. Looked at before every dump, as the
+// dispositions are the process's and cheap to read.
 void installCleanup() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    struct sigaction action {};
-    action.sa_handler = removeTempAndReraise;
-    sigemptyset(&action.sa_mask);
-    for (int signal : kCleanupSignals) sigaddset(&action.sa_mask, signal);
-    for (int signal : kCleanupSignals) {
-      struct sigaction old {};
-      if (::sigaction(signal, nullptr, &old) != 0) continue;
-      if ((old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL) continue;
-      ::sigaction(signal, &action, nullptr);
-    }
-  });
+  struct sigaction action {};
+  action.sa_handler = removeTempAndReraise;
+  action.sa_mask = cleanupSignals();
+  for (int signal : kCleanupSignals) {
+    struct sigaction old {};
+    if (::sigaction(signal, nullptr, &old) != 0) continue;
+    if ((old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL) continue;
+    ::sigaction(signal, &action, nullptr);
+  }
 }
+
+// A stretch in which the writing thread creates, renames or removes a file.
+// It is entered only while no terminating signal has arrived; once one has,
+// the thread waits here for the handler to end the process instead of
+// starting anything.
+class FileChange {
+ public:
+  FileChange() {
+    const sigset_t set = cleanupSignals();
+    ::pthread_sigmask(SIG_BLOCK, &set, &old_);
+    // Raising our flag before reading the handler's, as the handler does the
+    // other way round, means at least one of the two sees the other.
+    gChanging.store(true);
+    if (!gStopping.load()) return;
+    leave();
+    for (;;) ::pause();
+  }
+  ~FileChange() { leave(); }
+  FileChange(const FileChange&) = delete;
+  FileChange& operator=(const FileChange&) = delete;
+
+ private:
+  void leave() {
+    gChanging.store(false);
+    ::pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  sigset_t old_;
+};
 
 bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
@@ -113,14 +171,18 @@ Outcome writeAtomically(const char* path, const char* header, std::size_t header
     return Outcome::InPlace;
   }
   const std::size_t prefix = std::strlen(name);
+  testHook(DumpMoment::BeforeTemporaryFile);
   int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    uniqueSuffix(name + prefix);
-    std::memcpy(gTempName, name, sizeof name);
-    gTempLive.store(true);
-    fd = ::open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) gTempLive.store(false);
-    if (fd < 0 && errno != EEXIST) break;
+  {
+    FileChange change;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+      uniqueSuffix(name + prefix);
+      std::memcpy(gTempName, name, sizeof name);
+      gTempLive.store(true);
+      fd = ::open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd < 0) gTempLive.store(false);
+      if (fd < 0 && errno != EEXIST) break;
+    }
   }
   // No temporary file in this folder (not writable, a name too long): the
   // specified procedure may still work where the dump file is writable.
@@ -131,16 +193,28 @@ Outcome writeAtomically(const char* path, const char* header, std::size_t header
   bool written = writeAll(fd, reinterpret_cast<const std::uint8_t*>(header), headerSize) &&
                  writeAll(fd, rgb, bytes) && ::fdatasync(fd) == 0;
   written = (::close(fd) == 0) && written;
-  if (written && ::rename(name, path) == 0) {
+  testHook(DumpMoment::BeforeRename);
+  int renameError = 0;
+  {
+    FileChange change;
+    if (written && ::rename(name, path) == 0) {
+      gTempLive.store(false);
+      return Outcome::Written;
+    }
+    renameError = errno;
+    ::unlink(name);
     gTempLive.store(false);
-    return Outcome::Written;
   }
-  ::unlink(name);
-  gTempLive.store(false);
-  if (written) return Outcome::InPlace;  // complete, but the name could not take it
+  // Complete, but the name could not take it (a folder where only the file's
+  // owner may replace it, say). A temporary file that has gone is no such
+  // case: someone removed it, and writing in place would hide that.
+  if (written && renameError != ENOENT) return Outcome::InPlace;
   // The specified procedure would have removed the old file before failing;
   // a stale dump must not pass for this run's.
-  ::unlink(path);
+  {
+    FileChange change;
+    ::unlink(path);
+  }
   errorLog("ERROR: Could not write %s completely; the incomplete file was removed.\n", path);
   return Outcome::Failed;
 }
@@ -165,11 +239,20 @@ int writeRgbFile(const char* path, std::uint32_t width, std::uint32_t height,
     case Outcome::InPlace:
       break;
   }
-  std::FILE* file = openFileByMode(path, Create, 1);
+  std::FILE* file;
+  {
+    // Opening truncates the old file: not once a signal has come.
+    FileChange change;
+    file = openFileByMode(path, Create, 1);
+  }
   if (!file) return 0;
   std::fwrite(header, 1, headerSize, file);
   std::fwrite(rgb, 1, bytes, file);
   return finishWrittenFile(file, path);
+}
+
+void setDumpTestHook(DumpTestHook hook) {
+  gTestHook.store(hook);
 }
 
 }  // namespace tavrel

@@ -4,7 +4,9 @@
 // the dump's folder and renamed over the dump's name only once it is
 // complete, so an interrupted run leaves either the previous file or the new
 // one, never a truncated image. SIGINT, SIGTERM and SIGHUP remove the
-// temporary file before they end the process.
+// temporary file before they end the process, whichever thread they reach
+// and whichever thread is writing: once one has come, no thread creates,
+// renames or removes a file any more.
 //
 // One dump may be written at a time, from any thread.
 #pragma once
@@ -18,5 +20,13 @@ namespace tavrel {
 // under its name.
 int writeRgbFile(const char* path, std::uint32_t width, std::uint32_t height,
                  const std::uint8_t* rgb);
+
+// For tests: moments at which a test may act while a dump is written. The
+// first two come on the writing thread; the last from the signal handler,
+// once it has removed the temporary file and before it ends the process, so
+// a hook must be async-signal-safe there.
+enum class DumpMoment { BeforeTemporaryFile, BeforeRename, SignalCleanedUp };
+using DumpTestHook = void (*)(DumpMoment);
+void setDumpTestHook(DumpTestHook hook);
 
 }  // namespace tavrel

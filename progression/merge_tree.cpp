@@ -227,7 +227,7 @@ MergeTree buildTree(const std::vector<PackedColor>& colours,
     // second thread first puts the older colours in, in one pass.
     const std::uint32_t half = static_cast<std::uint32_t>(colourCount * 0.5);
     try {
-      second.emplace(index);
+      second.emplace(index, pacer);
       std::atomic<bool> stop{false}, done{false};
       std::thread worker([&] {
         BuildPacer watch(stop);

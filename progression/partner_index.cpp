@@ -9,6 +9,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <iterator>
 
 namespace tavrel::engine {
 namespace {
@@ -50,24 +51,105 @@ float above(double v) {
   return static_cast<double>(f) < v ? stepUp(f) : f;
 }
 
+// Ranges up to this many points are split by std::nth_element in one go
+// (about a millisecond); larger ones, the top of the tree over a photo's
+// colours, are narrowed in passes first.
+constexpr std::ptrdiff_t kSelectInOneGo = 32768;
+
+// Moves the point of rank nth by key to nth, those with smaller keys before
+// it and the rest after, as std::nth_element does; only the speed of the
+// index depends on which points share a cell, never the tree. A large range
+// is narrowed by three-way partitions around a median of three first, each
+// pass a tick of the pacer, so that a build over a million colours can report
+// and stop while it splits them.
+template <class It, class Key>
+void selectNth(It first, It nth, It last, Key key, BuildPacer& pacer) {
+  using Point = typename std::iterator_traits<It>::value_type;
+  while (last - first > kSelectInOneGo) {
+    pacer.tick(static_cast<std::int32_t>((last - first) / 16));
+    const double a = key(*first), b = key(first[(last - first) / 2]), c = key(*(last - 1));
+    const double pivot = std::max(std::min(a, b), std::min(std::max(a, b), c));
+    const It lower = std::partition(first, last, [&](const Point& p) { return key(p) < pivot; });
+    const It upper = std::partition(lower, last, [&](const Point& p) { return !(pivot < key(p)); });
+    if (nth < lower) {
+      last = lower;
+    } else if (nth < upper) {
+      return;  // nth is among the points whose key is the pivot
+    } else {
+      first = upper;
+    }
+  }
+  std::nth_element(first, nth, last,
+                   [&](const Point& p, const Point& q) { return key(p) < key(q); });
+}
+
+// Large buffers are filled and copied this many elements at a time, each
+// piece a tick of the pacer (a unit for every 4 KB, about the cost of a
+// fresh page).
+constexpr std::size_t kPiece = 1 << 16;
+
+template <class T>
+std::int32_t pieceUnits(std::size_t elements) {
+  return static_cast<std::int32_t>(elements * sizeof(T) / 4096 + 1);
+}
+
+// to = from, as its copy constructor would make it, in pieces.
+template <class T>
+void copyInPieces(const std::vector<T>& from, std::vector<T>* to, BuildPacer& pacer) {
+  to->clear();
+  to->reserve(from.size());
+  for (std::size_t i = 0; i < from.size(); i += kPiece) {
+    const std::size_t end = std::min(from.size(), i + kPiece);
+    to->insert(to->end(), from.begin() + static_cast<std::ptrdiff_t>(i),
+               from.begin() + static_cast<std::ptrdiff_t>(end));
+    pacer.tick(pieceUnits<T>(end - i));
+  }
+}
+
+// to->assign(size, T{}), in pieces.
+template <class T>
+void fillInPieces(std::vector<T>* to, std::size_t size, BuildPacer& pacer) {
+  to->clear();
+  to->reserve(size);
+  for (std::size_t i = 0; i < size; i += kPiece) {
+    const std::size_t end = std::min(size, i + kPiece);
+    to->resize(end);
+    pacer.tick(pieceUnits<T>(end - i));
+  }
+}
+
 }  // namespace
+
+PartnerIndex::PartnerIndex(const PartnerIndex& other, BuildPacer& pacer)
+    : c_(other.c_),
+      depth_(other.depth_),
+      firstLeaf_(other.firstLeaf_),
+      capacity_(other.capacity_),
+      splitDim_(other.splitDim_),
+      splitValue_(other.splitValue_),
+      fill_(other.fill_) {
+  copyInPieces(other.pairs_, &pairs_, pacer);
+  copyInPieces(other.slot_, &slot_, pacer);
+  copyInPieces(other.slotOf_, &slotOf_, pacer);
+}
 
 void PartnerIndex::rebuild(const std::vector<std::uint32_t>& ids, bool empty, BuildPacer& pacer) {
   depth_ = 0;
   while ((static_cast<std::size_t>(kBucketSize) << depth_) < ids.size()) ++depth_;
   const std::uint32_t leaves = 1u << depth_;
   firstLeaf_ = leaves - 1;
-  pairs_.assign(leaves + 1, NodePair{});
+  fillInPieces(&pairs_, leaves + 1, pacer);
   splitDim_.assign(firstLeaf_, 0);
   splitValue_.assign(firstLeaf_, 0.0);
   std::vector<std::uint32_t> bucketSize(leaves, 0);
   // The split works on copies of the points, which it reorders in place,
   // instead of reaching through the ids for every comparison.
-  std::vector<Point> points(ids.size());
+  std::vector<Point> points;
+  points.reserve(ids.size());
   for (std::size_t i = 0; i < ids.size(); ++i) {
     const std::uint32_t id = ids[i];
     const Cluster& c = c_.at[id];
-    points[i] = Point{{c.L, c.A, c.B}, id};
+    points.push_back(Point{{c.L, c.A, c.B}, id});
     if (i % 256 == 255) pacer.tick();
   }
   split(points, 0, ids.size(), 0, bucketSize, pacer);
@@ -77,7 +159,7 @@ void PartnerIndex::rebuild(const std::vector<std::uint32_t>& ids, bool empty, Bu
   // the bucket its two parts leave, so buckets seldom grow much.
   capacity_ = std::max<std::uint32_t>(kBucketSize, most + (most + 1) / 2);
   const std::size_t slots = static_cast<std::size_t>(leaves) * capacity_;
-  slot_.assign(slots, Slot{});
+  fillInPieces(&slot_, slots, pacer);
   fill_.assign(leaves, 0);
   if (empty) return;
   // The split left every bucket's clusters together, bucket after bucket.
@@ -271,7 +353,6 @@ std::uint32_t PartnerIndex::bucketOf(std::uint32_t id) const {
 void PartnerIndex::split(std::vector<Point>& points, std::size_t begin, std::size_t end,
                          std::uint32_t n, std::vector<std::uint32_t>& bucketSize,
                          BuildPacer& pacer) {
-  pacer.tick(static_cast<std::int32_t>((end - begin) / 32));
   if (n >= firstLeaf_) {
     bucketSize[n - firstLeaf_] = static_cast<std::uint32_t>(end - begin);
     return;
@@ -288,14 +369,17 @@ void PartnerIndex::split(std::vector<Point>& points, std::size_t begin, std::siz
         lo[d] = std::min(lo[d], v);
         hi[d] = std::max(hi[d], v);
       }
+      if (i % 4096 == 4095) pacer.tick(64);
     }
     for (int d = 1; d < 3; ++d) {
       if (hi[d] - lo[d] > hi[dim] - lo[dim]) dim = d;
     }
     const auto first = points.begin() + static_cast<std::ptrdiff_t>(begin);
     const auto last = points.begin() + static_cast<std::ptrdiff_t>(end);
-    auto less = [dim](const Point& a, const Point& b) { return a.c[dim] < b.c[dim]; };
-    std::nth_element(first, first + static_cast<std::ptrdiff_t>((end - begin) / 2), last, less);
+    selectNth(
+        first, first + static_cast<std::ptrdiff_t>((end - begin) / 2), last,
+        [dim](const Point& a) { return a.c[dim]; }, pacer);
+    pacer.tick(static_cast<std::int32_t>((end - begin) / 32));
     value = points[begin + (end - begin) / 2].c[dim];
     mid = static_cast<std::size_t>(
         std::partition(first, last, [dim, value](const Point& a) { return a.c[dim] < value; }) -

@@ -59,6 +59,10 @@ class PartnerIndex {
  public:
   explicit PartnerIndex(const Clusters& clusters, std::size_t capacity)
       : c_(clusters), slotOf_(capacity, kNone) {}
+  // A copy of `other`: the same planes, buckets and boxes. Made piece by
+  // piece, so that copying the index of a million colours can report and
+  // stop.
+  PartnerIndex(const PartnerIndex& other, BuildPacer& pacer);
 
   // Fixes the split planes from the points of ids. The buckets receive the
   // clusters too, unless `empty`: then they are filled later, one insert at a

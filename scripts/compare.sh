@@ -9,16 +9,17 @@
 #   pnmquant     `pnmquant -nofloyd k` (netpbm)
 #
 # all without dithering, and measures each result against its photo with
-# tools/deltae.cpp: mean and 95th-percentile CIE 1976 delta E, computed with
-# Tavrel's own colour conversion, and the number of colours actually used.
-# It also takes the wall time of every run: one for Tavrel (all 255 dumps),
-# one per k for each other tool.
+# tools/deltae.cpp: mean and 95th-percentile CIE 1976 delta E and mean
+# CIEDE2000, computed with Tavrel's own colour conversion, the PSNR over the
+# RGB samples, and the number of colours actually used. It also takes the wall
+# time of every run: one for Tavrel (all 255 dumps), one per k for each other
+# tool.
 #
 #   scripts/compare.sh PHOTOS          (or: make compare PHOTOS=folder)
 #
 # PHOTOS is a folder of raw PPM photos (*.ppm). Writes docs/quality.md (the
-# tables), docs/quality.png (mean delta E against colours, one line per tool)
-# and out/compare/results.csv (every measurement). The other tools and
+# tables), docs/quality.png (the three measures against colours, one line per
+# tool) and out/compare/results.csv (every measurement). The other tools and
 # gnuplot are installed from the Debian archive when missing; they belong to
 # this script only, never to the program or its tests.
 set -euo pipefail
@@ -94,20 +95,21 @@ timed() {
 
 mkdir -p "$results"
 csv="$results/results.csv"
-echo "photo,tool,k,mean,p95,colours,seconds,cpu" >"$csv"
+# The columns of the first measures stay where they were; later ones follow.
+echo "photo,tool,k,mean,p95,colours,seconds,cpu,de2000,psnr" >"$csv"
 
 # measure PHOTO TOOL K REDUCED: one row of the CSV, with the times of the
 # last `timed` run. Every result is brought to raw PPM with maxval 255
 # first: a tool may write a palette or grey PNG, or a grey PNM, when few
 # colours remain.
 measure() {
-  local name="$1" tool="$2" k="$3" reduced="$4" line mean p95 colours
+  local name="$1" tool="$2" k="$3" reduced="$4" line mean p95 colours de2000 psnr
   ppmtoppm <"$reduced" >"$scratch/measured.ppm"
   line="$("$deltae" "$scratch/photo.ppm" "$scratch/measured.ppm")"
-  read -r mean p95 colours <<<"$line"
-  echo "$name,$tool,$k,$mean,$p95,$colours,$seconds,$cpu" >>"$csv"
-  printf '  %-12s k=%-3s mean %7s  p95 %7s  colours %3s  %7s s  cpu %7s s\n' \
-    "$tool" "$k" "$mean" "$p95" "$colours" "$seconds" "$cpu"
+  read -r mean p95 colours de2000 psnr <<<"$line"
+  echo "$name,$tool,$k,$mean,$p95,$colours,$seconds,$cpu,$de2000,$psnr" >>"$csv"
+  printf '  %-12s k=%-3s dE76 %7s  p95 %7s  dE00 %7s  PSNR %7s dB  colours %3s  %7s s  cpu %7s s\n' \
+    "$tool" "$k" "$mean" "$p95" "$de2000" "$psnr" "$colours" "$seconds" "$cpu"
 }
 
 for input in "${inputs[@]}"; do
@@ -144,13 +146,33 @@ for input in "${inputs[@]}"; do
   done
 done
 
-# The tables: every figure is the plain mean over the photos.
+# The tables: every figure is the plain mean over the photos. A PSNR of "inf"
+# (a result identical to its photo) makes the mean "inf" too.
 report="$root/docs/quality.md"
 mkdir -p "$root/docs"
 awk -F, -v tools="${tools[*]}" -v counts="${counts[*]}" '
+  # Whether a is closer than b by measure m: lower differences, higher PSNR.
+  function closer(m, a, b) { return m == 3 ? a > b : a < b }
+  function psnrValue(text) { return text == "inf" ? 1e300 : text + 0 }
+  function header(title) {
+    printf "| %s |", title; for (t = 1; t <= nt; t++) printf " %s |", tool[t]; printf "\n"
+    printf (title == "colours" ? "|---:|" : "|---|"); for (t = 1; t <= nt; t++) printf "---:|"; printf "\n"
+  }
+  # One row per size, each cell the mean over the photos of sum[tool, size].
+  function meanTable(sum, format) {
+    header("colours")
+    for (i = 1; i <= nk; i++) {
+      printf "| %s |", k[i]
+      for (t = 1; t <= nt; t++) printf format, sum[tool[t], k[i]] / n[tool[t], k[i]]
+      printf "\n"
+    }
+  }
   NR > 1 {
     key = $2 SUBSEP $3
     mean[key] += $4; p95[key] += $5; colours[key] += $6; n[key]++
+    de2000[key] += $9
+    if ($10 == "inf") infinite[key] = 1; else psnr[key] += $10
+    value[$1, $3, $2, 1] = $4 + 0; value[$1, $3, $2, 2] = $9 + 0; value[$1, $3, $2, 3] = psnrValue($10)
     # Tavrel rows all carry the time of its one run.
     if ($2 != "Tavrel" || $3 == 2) { time[$1, $2] += $7; cpu[$1, $2] += $8 }
     if (!($1 in photo)) { photo[$1] = 1; order[++photos] = $1 }
@@ -158,9 +180,8 @@ awk -F, -v tools="${tools[*]}" -v counts="${counts[*]}" '
   END {
     nt = split(tools, tool, " "); nk = split(counts, k, " ")
     printf "Mean CIE 1976 delta E against the original (95th percentile in brackets), "
-    printf "averaged over %d photos; no dithering.\n\n", photos
-    printf "| colours |"; for (t = 1; t <= nt; t++) printf " %s |", tool[t]; printf "\n"
-    printf "|---:|"; for (t = 1; t <= nt; t++) printf "---:|"; printf "\n"
+    printf "averaged over %d photos; no dithering. Lower is closer.\n\n", photos
+    header("colours")
     for (i = 1; i <= nk; i++) {
       printf "| %s |", k[i]
       for (t = 1; t <= nt; t++) {
@@ -169,53 +190,100 @@ awk -F, -v tools="${tools[*]}" -v counts="${counts[*]}" '
       }
       printf "\n"
     }
+    printf "\nMean CIEDE2000 against the original, averaged over the photos. Lower is closer.\n\n"
+    meanTable(de2000, " %.2f |")
+    printf "\nPSNR in dB over the RGB samples, averaged over the photos. Higher is closer.\n\n"
+    header("colours")
+    for (i = 1; i <= nk; i++) {
+      printf "| %s |", k[i]
+      for (t = 1; t <= nt; t++) {
+        key = tool[t] SUBSEP k[i]
+        if (key in infinite) printf " inf |"; else printf " %.2f |", psnr[key] / n[key]
+      }
+      printf "\n"
+    }
+    # Photo by photo: which tool comes closest at each size, by each measure;
+    # a tie counts for every tool in it.
+    split("mean delta E 1976|mean CIEDE2000|PSNR", measure, "|")
+    for (m = 1; m <= 3; m++) for (p = 1; p <= photos; p++) for (i = 1; i <= nk; i++) {
+      best = ""
+      for (t = 1; t <= nt; t++) {
+        v = value[order[p], k[i], tool[t], m]
+        if (best == "" || closer(m, v, best)) best = v
+      }
+      for (t = 1; t <= nt; t++) if (value[order[p], k[i], tool[t], m] == best) wins[m, t]++
+    }
+    printf "\nHow often each tool comes closest, photo by photo (%d photos × %d sizes):\n\n", photos, nk
+    header("measure")
+    for (m = 1; m <= 3; m++) {
+      printf "| %s |", measure[m]
+      for (t = 1; t <= nt; t++) printf " %d |", wins[m, t]
+      printf "\n"
+    }
     printf "\nSeconds of wall-clock time (in brackets CPU time, user + system): Tavrel "
     printf "one `-C256` run that writes every dump from 2 to 256 colours; the other "
     printf "tools the sum of their eight runs, one per number of colours.\n\n"
-    printf "| photo |"; for (t = 1; t <= nt; t++) printf " %s |", tool[t]; printf "\n"
-    printf "|---|"; for (t = 1; t <= nt; t++) printf "---:|"; printf "\n"
+    header("photo")
     for (p = 1; p <= photos; p++) {
       printf "| %s |", order[p]
       for (t = 1; t <= nt; t++) printf " %.2f (%.2f) |", time[order[p], tool[t]], cpu[order[p], tool[t]]
       printf "\n"
     }
     printf "\nColours actually used, averaged over the photos:\n\n"
-    printf "| colours |"; for (t = 1; t <= nt; t++) printf " %s |", tool[t]; printf "\n"
-    printf "|---:|"; for (t = 1; t <= nt; t++) printf "---:|"; printf "\n"
-    for (i = 1; i <= nk; i++) {
-      printf "| %s |", k[i]
-      for (t = 1; t <= nt; t++) printf " %.1f |", colours[tool[t], k[i]] / n[tool[t], k[i]]
-      printf "\n"
-    }
+    meanTable(colours, " %.1f |")
   }' "$csv" >"$report"
 
-# The plot: one line per tool, mean delta E against colours on a log scale.
+# The plot: one panel per measure, one line per tool, against colours on a log
+# scale. Data columns: k, then for each measure one column per tool; an
+# infinite PSNR is left out of its panel.
 awk -F, -v tools="${tools[*]}" '
-  NR > 1 { sum[$3, $2] += $4; n[$3, $2]++; ks[$3] = 1 }
+  NR > 1 {
+    key = $3 SUBSEP $2
+    de76[key] += $4; de2000[key] += $9; n[key]++; ks[$3] = 1
+    if ($10 == "inf") infinite[key] = 1; else psnr[key] += $10
+  }
   END {
     nt = split(tools, tool, " ")
     for (k = 2; k <= 256; k *= 2) {
       if (!(k in ks)) continue
       printf "%d", k
-      for (t = 1; t <= nt; t++) printf " %.4f", sum[k, tool[t]] / n[k, tool[t]]
+      for (t = 1; t <= nt; t++) printf " %.4f", de76[k, tool[t]] / n[k, tool[t]]
+      for (t = 1; t <= nt; t++) printf " %.4f", de2000[k, tool[t]] / n[k, tool[t]]
+      for (t = 1; t <= nt; t++) {
+        key = k SUBSEP tool[t]
+        if (key in infinite) printf " NaN"; else printf " %.4f", psnr[key] / n[key]
+      }
       printf "\n"
     }
   }' "$csv" >"$scratch/plot.dat"
-gnuplot <<EOF
-set terminal pngcairo size 800,500 font "sans,11"
+nt=${#tools[@]}
+gnuplot <<PLOT
+set terminal pngcairo size 1500,500 font "sans,11"
 set output "$scratch/quality.png"
-set title "Mean CIE 1976 colour difference, no dithering (${#inputs[@]} photos)"
+set multiplot layout 1,3 title "Each tool against the photo, no dithering (${#inputs[@]} photos)"
 set xlabel "colours"
-set ylabel "mean delta E (log scale)"
-set logscale xy
+set logscale x
 set xrange [1.7:300]
 set xtics (2, 4, 8, 16, 32, 64, 128, 256)
-set ytics (0.5, 1, 2, 3, 5, 10, 20, 30, 50)
 set grid
 set key top right
-plot for [i=2:$(( ${#tools[@]} + 1 ))] "$scratch/plot.dat" using 1:i with linespoints lw 2 \
-     title word("${tools[*]}", i - 1)
-EOF
+tools = "${tools[*]}"
+set title "Mean CIE 1976 delta E (lower is closer)"
+set ylabel "mean delta E 1976 (log scale)"
+set logscale y
+set ytics (0.5, 1, 2, 3, 5, 10, 20, 30, 50)
+plot for [i=1:$nt] "$scratch/plot.dat" using 1:(column(i + 1)) with linespoints lw 2 title word(tools, i)
+set title "Mean CIEDE2000 (lower is closer)"
+set ylabel "mean CIEDE2000 (log scale)"
+plot for [i=1:$nt] "$scratch/plot.dat" using 1:(column(i + 1 + $nt)) with linespoints lw 2 title word(tools, i)
+set title "PSNR over the RGB samples (higher is closer)"
+set ylabel "PSNR in dB"
+unset logscale y
+set ytics autofreq
+set key bottom right
+plot for [i=1:$nt] "$scratch/plot.dat" using 1:(column(i + 1 + 2 * $nt)) with linespoints lw 2 title word(tools, i)
+unset multiplot
+PLOT
 mv "$scratch/quality.png" "$root/docs/quality.png"
 
 cat "$report"

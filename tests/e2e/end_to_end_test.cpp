@@ -1,7 +1,8 @@
 // The real binary on real files: one runner for the cases of cases.txt (its
 // header explains the format). Each case lays out a folder, runs the program
-// there and compares standard output (the Duration figure masked), standard
-// error, the exit code and every entry of the folder afterwards, byte for byte.
+// (or the measuring tool) there and compares standard output (the Duration
+// figure masked), standard error, the exit code and every entry of the folder
+// afterwards, byte for byte.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -25,6 +26,7 @@ struct Row {
   std::map<std::string, std::string> written = {};
   std::string limit = {};
   int timeout = 120;
+  std::string program = TAVREL_BINARY;
 };
 
 void PrintTo(const Row& row, std::ostream* os) {
@@ -49,6 +51,7 @@ std::vector<Row> rows() {
     if (key == "case") all.push_back({rest, {}, {}});
     Row& row = all.back();
     if (key == "run") row.args = words;
+    if (key == "program") row.program = rest == "tavrel-deltae" ? TAVREL_DELTAE_BINARY : rest;
     if (key == "limit") row.limit = rest + "; ";
     if (key == "timeout") row.timeout = std::stoi(rest);
     if (key == "out") row.out += test::decode(rest, defs);
@@ -115,7 +118,7 @@ class EndToEnd : public ::testing::TestWithParam<Row> {};
 
 TEST_P(EndToEnd, OutputErrorsExitCodeAndFiles) {
   const Row& row = GetParam();
-  const Outcome got = runIn(TAVREL_BINARY, row);
+  const Outcome got = runIn(row.program, row);
   Outcome want{row.out, row.err, row.exitCode, {}};
   if (row.out == "=reference") {
     want = runIn(TAVREL_REFERENCE_BINARY, row);
