@@ -16,18 +16,20 @@ prefix=$work/prefix
 "$cmake" --install "$build" --prefix "$prefix" > /dev/null
 export LD_LIBRARY_PATH="$prefix/$libdir"
 
+flags=${TAVREL_EXAMPLE_FLAGS:-}  # a sanitizer build's library needs its runtime
 "$cmake" -S "$source/examples" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" \
-  -DCMAKE_BUILD_TYPE=Release > "$work/log" 2>&1 || { cat "$work/log"; fail "find_package build"; }
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
+  > "$work/log" 2>&1 || { cat "$work/log"; fail "find_package build"; }
 "$cmake" --build "$work/cmake" > "$work/log" 2>&1 || { cat "$work/log"; fail "find_package build"; }
 
 # pkg-config sees nothing but the temporary prefix.
 mkdir "$work/pc"
-flags=$(PKG_CONFIG_LIBDIR="$prefix/$libdir/pkgconfig" pkg-config --cflags --libs tavrel) \
+pc=$(PKG_CONFIG_LIBDIR="$prefix/$libdir/pkgconfig" pkg-config --cflags --libs tavrel) \
   || fail "pkg-config finds no tavrel"
-${CC:-cc} -std=c99 -Wall -Wextra -Werror -o "$work/pc/quality_curve" \
-  "$source/examples/quality_curve.c" $flags || fail "pkg-config build of the C example"
-${CXX:-c++} -std=c++20 -Wall -Wextra -Werror -o "$work/pc/fewest_colours" \
-  "$source/examples/fewest_colours.cpp" $flags || fail "pkg-config build of the C++ example"
+${CC:-cc} -std=c99 -Wall -Wextra -Werror $flags -o "$work/pc/quality_curve" \
+  "$source/examples/quality_curve.c" $pc || fail "pkg-config build of the C example"
+${CXX:-c++} -std=c++20 -Wall -Wextra -Werror $flags -o "$work/pc/fewest_colours" \
+  "$source/examples/fewest_colours.cpp" $pc || fail "pkg-config build of the C++ example"
 
 # Both builds print and write the same.
 for way in cmake pc; do

@@ -5,11 +5,11 @@
 # export its interface and nothing else, and the packaged development files
 # must build a program that runs on the packaged library.
 # Arguments: cmake cpack build-dir source-dir version bindir mandir libdir
-#            includedir (absolute) libdir (under the prefix)
+#            includedir (absolute) libdir (under the prefix) build-type
 set -eu
 cmake=$1 cpack=$2 build=$3 source=$4 version=$5 bindir=$6 mandir=$7 libdir=$8 includedir=$9
 shift 9
-relative_libdir=$1
+relative_libdir=$1 config=$(echo "$2" | tr A-Z a-z)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -71,7 +71,7 @@ sort > "$work/expected" << END
 644 .$libdir/cmake/tavrel/tavrelConfig.cmake 
 644 .$libdir/cmake/tavrel/tavrelConfigVersion.cmake 
 644 .$libdir/cmake/tavrel/tavrelTargets.cmake 
-644 .$libdir/cmake/tavrel/tavrelTargets-release.cmake 
+644 .$libdir/cmake/tavrel/tavrelTargets-$config.cmake 
 END
 cmp -s "$work/expected" "$work/staged" || { diff "$work/expected" "$work/staged"; fail "staged"; }
 cmp -s "$stage$mandir/man1/tavrel.1" "$man" || fail "staged man page"
@@ -157,15 +157,17 @@ lrwxrwxrwx root/root $lib/libtavrel.so -> libtavrel.so.0
 -rw-r--r-- root/root $lib/cmake/tavrel/tavrelConfig.cmake  
 -rw-r--r-- root/root $lib/cmake/tavrel/tavrelConfigVersion.cmake  
 -rw-r--r-- root/root $lib/cmake/tavrel/tavrelTargets.cmake  
--rw-r--r-- root/root $lib/cmake/tavrel/tavrelTargets-release.cmake  
+-rw-r--r-- root/root $lib/cmake/tavrel/tavrelTargets-$config.cmake  
 -rw-r--r-- root/root ./usr/share/doc/libtavrel-dev/changelog.gz  
 -rw-r--r-- root/root ./usr/share/doc/libtavrel-dev/copyright  
 END
 cmp -s "$work/expected" "$work/libtavrel-dev.files" || fail "libtavrel-dev: contents"
 grep -qx "prefix=/usr" "$work/root/$lib/pkgconfig/tavrel.pc" || fail "packaged tavrel.pc prefix"
+flags=${TAVREL_EXAMPLE_FLAGS:-}  # a sanitizer build's library needs its runtime
 "$cmake" -S "$source/examples" -B "$work/examples" -DCMAKE_PREFIX_PATH="$work/root/usr" \
-  > "$work/log" 2>&1 && "$cmake" --build "$work/examples" --target quality_curve \
-  >> "$work/log" 2>&1 || { cat "$work/log"; fail "an example built with the packaged files"; }
+  -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" > "$work/log" 2>&1 \
+  && "$cmake" --build "$work/examples" --target quality_curve >> "$work/log" 2>&1 \
+  || { cat "$work/log"; fail "an example built with the packaged files"; }
 LD_LIBRARY_PATH="$work/root/$lib" "$work/examples/quality_curve" "$source/tests/data/four.ppm" \
   > "$work/curve" || fail "the example on the packaged library"
 head -n 1 "$work/curve" | grep -q "^tavrel $version: " || fail "the packaged library's version"
