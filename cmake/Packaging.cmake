@@ -139,7 +139,8 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # The loader's cache is refreshed by libc's ldconfig trigger, as policy asks,
 # not by the postinst and postrm that CPack writes to call ldconfig. CPack
 # writes neither when the extra control files name one of that name; these
-# two names point at no file, so nothing is added in their place.
+# two names point at no file, so nothing is added in their place (cpack warns
+# of each missing file and goes on).
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
     ${PROJECT_BINARY_DIR}/no-maintainer-scripts/postinst
     ${PROJECT_BINARY_DIR}/no-maintainer-scripts/postrm
