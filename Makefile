@@ -73,9 +73,11 @@ PHOTOS ?= $(CORPUS)
 compare:
 	BUILD=$(BUILD) scripts/compare.sh $(PHOTOS)
 
-# A Debian package in $(BUILD)/. Its Depends field is read off the binary by
-# dpkg-shlibdeps, which CPack finds through `file`; a fresh Debian 12 has
-# neither, so they are installed first when missing.
+# The Debian packages tavrel, libtavrel0 and libtavrel-dev in $(BUILD)/. Their
+# Depends fields are read off the binaries by dpkg-shlibdeps, which CPack
+# finds through `file`; a fresh Debian 12 has neither, so they are installed
+# first when missing. CPack warns that it writes no maintainer scripts for
+# libtavrel0 (cmake/Packaging.cmake says why).
 package: build package-tools
 	cd $(BUILD) && $(CPACK) -G DEB
 	@ls $(BUILD)/*.deb
