@@ -40,14 +40,15 @@ test-asan:
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(CTEST) --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
-# The differential tests, which force the engine's second thread on, built
+# The differential tests, which force the engine's second thread on, and the
+# library's thread tests (two builds at once, many readers of one tree), built
 # with ThreadSanitizer in a tree of their own; a race report fails the run.
 TSAN_BUILD ?= build-tsan
 test-tsan:
 	$(CMAKE) -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREL_TSAN=ON
 	$(CMAKE) --build $(TSAN_BUILD) -j $(JOBS) --target tavrel_tests
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-	  $(TSAN_BUILD)/tests/tavrel_tests --gtest_filter='Differential.*'
+	  $(TSAN_BUILD)/tests/tavrel_tests --gtest_filter='Differential.*:LibraryThreads.*'
 
 # The dump prefix goes in front of the whole output path, so the job runs
 # inside out/run and the dumps land there as dump2_sample.ppm, dump3_... The
