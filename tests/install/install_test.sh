@@ -1,10 +1,15 @@
 #!/bin/sh
-# The installed program: a staged `cmake --install` and, where the Debian
-# tools are present, the package CPack builds. Each must hold the binary and
-# the man page with the usual modes, and its binary must run.
-# Arguments: cmake cpack build-dir source-dir version bindir mandir
+# The installed program and library: a staged `cmake --install` and, where
+# the Debian tools are present, the three packages CPack builds. Each must
+# hold its files with the usual modes; the binary must run, the library must
+# export its interface and nothing else, and the packaged development files
+# must build a program that runs on the packaged library.
+# Arguments: cmake cpack build-dir source-dir version bindir mandir libdir
+#            includedir (absolute) libdir (under the prefix)
 set -eu
-cmake=$1 cpack=$2 build=$3 source=$4 version=$5 bindir=$6 mandir=$7
+cmake=$1 cpack=$2 build=$3 source=$4 version=$5 bindir=$6 mandir=$7 libdir=$8 includedir=$9
+shift 9
+relative_libdir=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -23,6 +28,23 @@ check_binary() {
   cmp -s "$work/job/in.ppm" "$work/job/dump2_out.ppm" || fail "$1: dump differs"
 }
 
+# The library's soname, and its exports: the C calls its header declares and,
+# of C++, tavrel::version and the interface classes with their type
+# information. An engine symbol or a standard library instance let out fails.
+check_library() {
+  objdump -p "$1" | grep -q '^  SONAME  *libtavrel\.so\.0$' || fail "$1: soname"
+  nm -D --defined-only "$1" | awk '$3 ~ /^tavrel_/ { print $3 }' | sort > "$work/c-calls"
+  sed -n 's/^TAVREL_API [^(]*[ *]\(tavrel_[a-z_]*\)(.*/\1/p' "$source/include/tavrel/tavrel.h" \
+    | sort | cmp -s - "$work/c-calls" || fail "$1: the C calls exported differ from tavrel.h"
+  nm -D --defined-only -C "$1" | cut -d ' ' -f 3- | grep -v '^tavrel_' > "$work/cxx" || true
+  api='tavrel::(Hierarchy|Cursor|Error|InvalidArgument|OutOfMemory|Cancelled)'
+  if grep -Ev "^(tavrel::version\(\)|$api::.*|(typeinfo|typeinfo name|vtable) for $api)$" \
+    "$work/cxx"; then
+    fail "$1: exports the symbols above"
+  fi
+  grep -qx 'typeinfo for tavrel::Error' "$work/cxx" || fail "$1: tavrel::Error cannot be caught"
+}
+
 # The man page shows the usage's option lines, and the project version.
 sed -n '/^The usage text lists the options/,/^\.EE/p' "$man" | sed '1,/^\.EX/d;/^\.EE/d;s/\\-/-/g' \
   > "$work/man-options"
@@ -31,33 +53,119 @@ head -n 1 "$man" | grep -q "^\.TH TAVREL 1 .* \"Tavrel $version\" " || fail "man
 if command -v mandoc > /dev/null; then [ -z "$(mandoc -T lint "$man" 2>&1)" ] || fail mandoc; fi
 if command -v groff > /dev/null; then [ -z "$(groff -man -ww -z "$man" 2>&1)" ] || fail groff; fi
 
+# Modes, paths and link targets of everything a plain install writes.
 stage=$work/stage
 DESTDIR=$stage "$cmake" --install "$build" > /dev/null
-[ "$(cd "$stage" && find . ! -type d -printf '%m %p\n' | sort | tr '\n' ' ')" = \
-  "644 .$mandir/man1/tavrel.1 755 .$bindir/tavrel " ] || fail "staged files"
+(cd "$stage" && find . ! -type d -printf '%m %p %l\n' | sort) > "$work/staged"
+sort > "$work/expected" << END
+644 .$mandir/man1/tavrel.1 
+755 .$bindir/tavrel 
+644 .$includedir/tavrel/export.h 
+644 .$includedir/tavrel/tavrel.h 
+644 .$includedir/tavrel/tavrel.hpp 
+644 .$includedir/tavrel/version.h 
+644 .$libdir/libtavrel.so.$version 
+777 .$libdir/libtavrel.so.0 libtavrel.so.$version
+777 .$libdir/libtavrel.so libtavrel.so.0
+644 .$libdir/pkgconfig/tavrel.pc 
+644 .$libdir/cmake/tavrel/tavrelConfig.cmake 
+644 .$libdir/cmake/tavrel/tavrelConfigVersion.cmake 
+644 .$libdir/cmake/tavrel/tavrelTargets.cmake 
+644 .$libdir/cmake/tavrel/tavrelTargets-release.cmake 
+END
+cmp -s "$work/expected" "$work/staged" || { diff "$work/expected" "$work/staged"; fail "staged"; }
 cmp -s "$stage$mandir/man1/tavrel.1" "$man" || fail "staged man page"
 check_binary "$stage$bindir/tavrel"
+check_library "$stage$libdir/libtavrel.so.$version"
+grep -qx "Version: $version" "$stage$libdir/pkgconfig/tavrel.pc" || fail "tavrel.pc version"
 
 for tool in dpkg dpkg-deb dpkg-shlibdeps file; do
-  command -v $tool > /dev/null || { echo "no $tool: the package is not checked"; exit 0; }
+  command -v $tool > /dev/null || { echo "no $tool: the packages are not checked"; exit 0; }
 done
-"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" > /dev/null
-deb=$work/deb/tavrel_${version}_$(dpkg --print-architecture).deb
-dpkg-deb --field "$deb" Package Version Section Priority Maintainer > "$work/fields"
-printf '%s\n' "Package: tavrel" "Version: $version" "Section: graphics" "Priority: optional" \
-  "Maintainer: Tavrel developers <tavrel@example.org>" | cmp -s - "$work/fields" || fail "fields"
+# cpack warns of the two maintainer scripts it is told not to write.
+"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" > /dev/null 2>&1 \
+  || fail "cpack"
+arch=$(dpkg --print-architecture)
+lib=./usr/$relative_libdir
+for package in tavrel libtavrel0 libtavrel-dev; do
+  deb=$work/deb/${package}_${version}_$arch.deb
+  [ -f "$deb" ] || fail "no package $package"
+  dpkg-deb --field "$deb" Package Version Priority Maintainer > "$work/fields"
+  printf '%s\n' "Package: $package" "Version: $version" "Priority: optional" \
+    "Maintainer: Tavrel developers <tavrel@example.org>" | cmp -s - "$work/fields" \
+    || fail "$package: fields"
+  dpkg-deb --contents "$deb" | awk '$1 ~ /^d/ && $1 $2 != "drwxr-xr-xroot/root" { exit 1 }' \
+    || fail "$package: folders"
+  dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6, $7, $8 }' | sort \
+    > "$work/$package.files"
+  dpkg-deb --extract "$deb" "$work/root"
+  cmp -s "$work/root/usr/share/doc/$package/copyright" "$source/packaging/copyright" \
+    || fail "$package: copyright"
+done
+
+# The program, as before the library: it links the engine statically.
+deb=$work/deb/tavrel_${version}_$arch.deb
+[ "$(dpkg-deb --field "$deb" Section)" = graphics ] || fail "tavrel: Section"
 depends=$(dpkg-deb --field "$deb" Depends)  # read off the binary by dpkg-shlibdeps
-case $depends in *"libc6 (>= "*"libstdc++6 (>= "* | *"libstdc++6 (>= "*"libc6 (>= "*) ;;
+case $depends in *libtavrel*) fail "tavrel: Depends: $depends" ;;
+  *"libc6 (>= "*"libstdc++6 (>= "* | *"libstdc++6 (>= "*"libc6 (>= "*) ;;
   *) fail "Depends: $depends" ;; esac
 [ "$(dpkg-deb --field "$deb" Description | head -n 2)" = "Nested colour-reduction progressions \
 of a photo
  Tavrel turns one colour photo in raw PPM format into a progression of" ] || fail "Description"
-[ "$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | tr '\n' ' ')" = \
-  "-rwxr-xr-x root/root ./usr/bin/tavrel -rw-r--r-- root/root ./usr/share/doc/tavrel/changelog.gz \
--rw-r--r-- root/root ./usr/share/doc/tavrel/copyright \
--rw-r--r-- root/root ./usr/share/man/man1/tavrel.1.gz " ] || fail "package contents"
-dpkg-deb --contents "$deb" | awk '$1 ~ /^d/ && $1 $2 != "drwxr-xr-xroot/root" { exit 1 }' \
-  || fail "package folders"
-dpkg-deb --extract "$deb" "$work/root"
+sort > "$work/expected" << END
+-rwxr-xr-x root/root ./usr/bin/tavrel  
+-rw-r--r-- root/root ./usr/share/doc/tavrel/changelog.gz  
+-rw-r--r-- root/root ./usr/share/doc/tavrel/copyright  
+-rw-r--r-- root/root ./usr/share/man/man1/tavrel.1.gz  
+END
+cmp -s "$work/expected" "$work/tavrel.files" || fail "tavrel: contents"
 gzip -dc "$work/root/usr/share/man/man1/tavrel.1.gz" | cmp -s - "$man" || fail "packaged man page"
 check_binary "$work/root/usr/bin/tavrel"
+
+# The shared library: its shlibs file, and libc's ldconfig trigger instead of
+# maintainer scripts.
+deb=$work/deb/libtavrel0_${version}_$arch.deb
+[ "$(dpkg-deb --field "$deb" Section)" = libs ] || fail "libtavrel0: Section"
+case $(dpkg-deb --field "$deb" Depends) in *"libc6 (>= "*"libstdc++6 (>= "*) ;;
+  *) fail "libtavrel0: Depends" ;; esac
+sort > "$work/expected" << END
+lrwxrwxrwx root/root $lib/libtavrel.so.0 -> libtavrel.so.$version
+-rw-r--r-- root/root $lib/libtavrel.so.$version  
+-rw-r--r-- root/root ./usr/share/doc/libtavrel0/changelog.gz  
+-rw-r--r-- root/root ./usr/share/doc/libtavrel0/copyright  
+END
+cmp -s "$work/expected" "$work/libtavrel0.files" || fail "libtavrel0: contents"
+dpkg-deb --control "$deb" "$work/control"
+[ "$(ls "$work/control" | tr '\n' ' ')" = "control md5sums shlibs triggers " ] \
+  || fail "libtavrel0: control files $(ls "$work/control")"
+[ "$(cat "$work/control/shlibs")" = "libtavrel 0 libtavrel0 (>= $version)" ] || fail "shlibs"
+grep -qx 'activate-noawait ldconfig' "$work/control/triggers" || fail "ldconfig trigger"
+check_library "$work/root/$lib/libtavrel.so.$version"
+
+# The development files, and a program built with them that runs.
+deb=$work/deb/libtavrel-dev_${version}_$arch.deb
+[ "$(dpkg-deb --field "$deb" Section Depends)" = "Section: libdevel
+Depends: libtavrel0 (= $version)" ] || fail "libtavrel-dev: Section or Depends"
+sort > "$work/expected" << END
+-rw-r--r-- root/root ./usr/include/tavrel/export.h  
+-rw-r--r-- root/root ./usr/include/tavrel/tavrel.h  
+-rw-r--r-- root/root ./usr/include/tavrel/tavrel.hpp  
+-rw-r--r-- root/root ./usr/include/tavrel/version.h  
+lrwxrwxrwx root/root $lib/libtavrel.so -> libtavrel.so.0
+-rw-r--r-- root/root $lib/pkgconfig/tavrel.pc  
+-rw-r--r-- root/root $lib/cmake/tavrel/tavrelConfig.cmake  
+-rw-r--r-- root/root $lib/cmake/tavrel/tavrelConfigVersion.cmake  
+-rw-r--r-- root/root $lib/cmake/tavrel/tavrelTargets.cmake  
+-rw-r--r-- root/root $lib/cmake/tavrel/tavrelTargets-release.cmake  
+-rw-r--r-- root/root ./usr/share/doc/libtavrel-dev/changelog.gz  
+-rw-r--r-- root/root ./usr/share/doc/libtavrel-dev/copyright  
+END
+cmp -s "$work/expected" "$work/libtavrel-dev.files" || fail "libtavrel-dev: contents"
+grep -qx "prefix=/usr" "$work/root/$lib/pkgconfig/tavrel.pc" || fail "packaged tavrel.pc prefix"
+"$cmake" -S "$source/examples" -B "$work/examples" -DCMAKE_PREFIX_PATH="$work/root/usr" \
+  > "$work/log" 2>&1 && "$cmake" --build "$work/examples" --target quality_curve \
+  >> "$work/log" 2>&1 || { cat "$work/log"; fail "an example built with the packaged files"; }
+LD_LIBRARY_PATH="$work/root/$lib" "$work/examples/quality_curve" "$source/tests/data/four.ppm" \
+  > "$work/curve" || fail "the example on the packaged library"
+head -n 1 "$work/curve" | grep -q "^tavrel $version: " || fail "the packaged library's version"

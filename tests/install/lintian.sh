@@ -1,7 +1,8 @@
 #!/bin/sh
-# lintian on the Debian package this build tree makes: nothing may be
-# reported at error or warning level. Exits 77 (skipped) where lintian or the
-# tools cpack needs to build a package are missing.
+# lintian on the Debian packages this build tree makes (tavrel, libtavrel0,
+# libtavrel-dev): nothing may be reported at error or warning level. Exits 77
+# (skipped) where lintian or the tools cpack needs to build a package are
+# missing.
 #   lintian.sh CPACK BUILD_DIR
 set -eu
 for tool in lintian dpkg-shlibdeps file; do
