@@ -44,7 +44,10 @@ def test_palettes_grow_by_the_split_records(sample_tree):
 
 
 def leaf_pixels(photo, leaf_colours):
-    packed = lambda c: (c[..., 0].astype(np.int64) << 16) | (c[..., 1] << 8) | c[..., 2]
+    def packed(c):
+        c = c.astype(np.int64)
+        return (c[..., 0] << 16) | (c[..., 1] << 8) | c[..., 2]
+
     keys, counts = np.unique(packed(photo.reshape(-1, 3)), return_counts=True)
     return counts[np.searchsorted(keys, packed(leaf_colours))]
 
