@@ -12,6 +12,7 @@ import os
 import sys
 
 import matplotlib
+import matplotlib.ticker
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
@@ -37,6 +38,8 @@ if k <= kmax:
     ax.annotate(f"{k} colours: mean ΔE*ab {curve[k - 1]:.2f}", (k, curve[k - 1]),
                 textcoords="offset points", xytext=(-10, 14), ha="right")
 ax.set_xscale("log", base=2)
+ax.set_xticks([2**i for i in range(9) if 2**i <= kmax])
+ax.xaxis.set_major_formatter(matplotlib.ticker.ScalarFormatter())
 ax.set_xlabel("colours (k)")
 ax.set_ylabel("mean ΔE*ab against the photo")
 ax.set_title(f"{os.path.basename(photo_path)}: {h.colours:,} distinct colours, one build")
