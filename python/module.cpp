@@ -324,8 +324,8 @@ class PyHierarchy {
   }
 
   std::string repr() const {
-    return "<tavrel.Hierarchy " + std::to_string(h_.height()) + "×" + std::to_string(h_.width()) +
-           ", " + std::to_string(h_.colours()) + " colours>";
+    return "<tavrel.Hierarchy shape=(" + std::to_string(h_.height()) + ", " +
+           std::to_string(h_.width()) + ") colours=" + std::to_string(h_.colours()) + ">";
   }
 
  private:
@@ -396,19 +396,18 @@ class Progression {
         canvas_(
             {py::ssize_t(hierarchy_.height()), py::ssize_t(hierarchy_.width()), py::ssize_t(3)}) {}
 
+  // The GIL stays held while the cursor moves: it keeps two threads from
+  // moving one cursor at once, and a step repaints one cluster only.
   py::tuple next() {
     if (cursor_ && cursor_->k() >= kmax_) throw py::stop_iteration();
-    {
-      py::gil_scoped_release nogil;
-      if (!cursor_) {
-        tavrel::Output out;
-        out.data = canvas_.mutable_data();
-        out.size = static_cast<std::size_t>(canvas_.nbytes());
-        out.format = tavrel::OutputFormat::Rgb;
-        cursor_ = std::make_unique<tavrel::Cursor>(hierarchy_, 1, out);
-      } else {
-        cursor_->next();
-      }
+    if (!cursor_) {
+      tavrel::Output out;
+      out.data = canvas_.mutable_data();
+      out.size = static_cast<std::size_t>(canvas_.nbytes());
+      out.format = tavrel::OutputFormat::Rgb;
+      cursor_ = std::make_unique<tavrel::Cursor>(hierarchy_, 1, out);
+    } else {
+      cursor_->next();
     }
     py::array_t<std::uint8_t> copy({canvas_.shape(0), canvas_.shape(1), canvas_.shape(2)});
     std::memcpy(copy.mutable_data(), canvas_.data(), static_cast<std::size_t>(canvas_.nbytes()));

@@ -1,10 +1,13 @@
 """What the module refuses and how a build stops: bad inputs and arguments
-with their exception types and messages, the progress callback, Ctrl-C
-during a large build, and builds on several threads at once."""
+with their exception types and messages, the progress callback, memory
+running out, and Ctrl-C during a large build."""
 
 import math
 import os
+import re
 import signal
+import subprocess
+import sys
 import threading
 import time
 
@@ -94,8 +97,27 @@ def test_progress_rises_to_one_and_its_exception_stops_the_build():
         if fraction > 0.0:
             raise Stop(fraction)
 
-    with pytest.raises(Stop):
+    with pytest.raises(Stop) as stopped:
         tavrel.Hierarchy(photo, progress=stop)
+    assert stopped.value.args[0] < 1.0  # stopped the build, not only its last report
+
+
+def test_memory_running_out_raises_memory_error():
+    # In a child process whose address space ends a little above what it uses.
+    code = """
+import resource, numpy, tavrel
+photo = numpy.random.default_rng(0).integers(0, 256, (1000, 1000, 3), dtype=numpy.uint8)
+with open("/proc/self/statm") as f:
+    limit = int(f.read().split()[0]) * resource.getpagesize() + (40 << 20)
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+try:
+    tavrel.Hierarchy(photo)
+except MemoryError as e:
+    print(e)
+"""
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert re.fullmatch(r"not enough memory .*\(9\d{5} distinct colours\)\n", run.stdout)
 
 
 def resident_bytes():
@@ -128,21 +150,3 @@ def test_ctrl_c_stops_a_large_build_soon_and_leaves_nothing_behind():
     assert resident[-1] - resident[1] < 24 << 20, resident
     small = random_image(seed=6, height=50, width=50)
     assert tavrel.Hierarchy(small).colours == len(np.unique(small.reshape(-1, 3), axis=0))
-
-
-def test_builds_on_several_threads_give_the_same_tree():
-    photos = [random_image(seed=s, height=300, width=300, levels=24) for s in (8, 9)]
-    alone = [tavrel.Hierarchy(p) for p in photos]
-    together = [None] * 4
-
-    def build(i):
-        together[i] = tavrel.Hierarchy(photos[i % 2])
-
-    threads = [threading.Thread(target=build, args=(i,)) for i in range(4)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    for i, h in enumerate(together):
-        assert np.array_equal(h.linkage(), alone[i % 2].linkage())
-        assert np.array_equal(h.image(50), alone[i % 2].image(50))

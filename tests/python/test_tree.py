@@ -30,19 +30,6 @@ def test_split_records_and_paths_equal_the_command_lines_log(sample_tree, tmp_pa
         assert sample_tree.path_label(step) == paths[step], step
 
 
-def test_palettes_grow_by_the_split_records(sample_tree):
-    splits = sample_tree.splits
-    before = sample_tree.palette(1)
-    for k in range(2, 400):
-        after = sample_tree.palette(k)
-        split = splits[k - 2]
-        changed = np.flatnonzero((after[: k - 1] != before).any(axis=1))
-        assert len(changed) <= 1, k  # none when the left child keeps the parent's colour
-        assert any(np.array_equal(after[i], split["left"]) for i in range(k - 1)), k
-        assert np.array_equal(after[k - 1], split["right"]), k
-        before = after
-
-
 def leaf_pixels(photo, leaf_colours):
     def packed(c):
         c = c.astype(np.int64)
