@@ -426,6 +426,10 @@ class Progression {
 }  // namespace
 
 PYBIND11_MODULE(_tavrel, m) {
+  // Every docstring opens with its call as users write it; pybind11's own
+  // signature would name the extension's internal module.
+  py::options options;
+  options.disable_function_signatures();
   m.doc() = tavrel::python::kModuleDoc;
   m.attr("__version__") = tavrel::version();
 
@@ -443,7 +447,8 @@ PYBIND11_MODULE(_tavrel, m) {
     }
   });
 
-  py::class_<PyHierarchy>(m, "Hierarchy", tavrel::python::kHierarchyDoc)
+  py::class_<PyHierarchy> hierarchy(m, "Hierarchy", tavrel::python::kHierarchyDoc);
+  hierarchy
       .def(py::init(&build), py::arg("image"), py::kw_only(), py::arg("alpha") = "error",
            py::arg("progress") = py::none(), tavrel::python::kInitDoc)
       .def_property_readonly("colours", &PyHierarchy::colours, tavrel::python::kColoursDoc)
@@ -470,8 +475,11 @@ PYBIND11_MODULE(_tavrel, m) {
       .def("to_pil", &PyHierarchy::toPil, py::arg("k"), tavrel::python::kToPilDoc)
       .def("__repr__", &PyHierarchy::repr);
 
-  py::class_<Progression>(m, "Progression", tavrel::python::kProgressionClassDoc)
-      .def("__iter__", [](py::object self) { return self; })
+  py::class_<Progression> progression(m, "Progression", tavrel::python::kProgressionClassDoc);
+  progression.def("__iter__", [](py::object self) { return self; })
       .def("__next__", &Progression::next)
       .def("__length_hint__", &Progression::remaining);
+  // Users import them from the package tavrel, and help() should say so.
+  hierarchy.attr("__module__") = "tavrel";
+  progression.attr("__module__") = "tavrel";
 }
