@@ -94,14 +94,19 @@ package-tools:
 # photos as PNG (pngquant and netpbm are installed here when missing, never for
 # the product or the tests). BASELINE=path/to/an/earlier/tavrel adds the
 # one-core comparison with it. Dumps go to a RAM-backed folder where one exists.
+# Then the library on garden and ladybird: its build against -C0, painting
+# against memcpy, quality against the build, memory, progress and stopping,
+# and with BASELINE, -C256 against that binary.
 BASELINE ?=
 bench: bench-tools
 	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTAVREL_BENCH=ON
-	$(CMAKE) --build $(BUILD) -j $(JOBS) --target tavrel tavrel_reference_cli progression_bench micro_bench
+	$(CMAKE) --build $(BUILD) -j $(JOBS) --target tavrel tavrel_reference_cli progression_bench micro_bench library_bench
 	$(BUILD)/bench/micro_bench --benchmark_min_time=0.2
 	$(BUILD)/bench/progression_bench --tavrel $(BUILD)/tavrel \
 	  --reference $(BUILD)/tests/tavrel-reference --corpus $(CORPUS) \
 	  $(if $(BASELINE),--baseline $(BASELINE)) $(BENCH_OPTS)
+	$(BUILD)/bench/library_bench --tavrel $(BUILD)/tavrel --corpus $(CORPUS) \
+	  $(if $(BASELINE),--before $(BASELINE))
 
 bench-tools:
 	@need=""; \
