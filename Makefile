@@ -190,3 +190,17 @@ fuzz-coverage: fuzz-tools
 	$(LLVM_PROFDATA) merge -sparse $$root/*.profraw -o $$root/fuzz.profdata && \
 	$(LLVM_COV) report $$first $$objects -instr-profile=$$root/fuzz.profdata \
 	  $$(pwd)/image $$(pwd)/cmdline
+
+# The Python module: its quality-curve figure for the README (matplotlib is
+# installed when missing) and its benchmark against the library in the same
+# process, on garden and ladybird of $(CORPUS).
+.PHONY: python-figure bench-python
+python-figure: build
+	@/usr/bin/python3 -c 'import matplotlib' 2>/dev/null || { \
+	  sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
+	  $$sudo apt-get update && \
+	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y python3-matplotlib; }
+	PYTHONPATH=$(BUILD)/python /usr/bin/python3 scripts/quality_curve.py
+
+bench-python: build
+	/usr/bin/python3 bench/python_bench.py --build $(BUILD) --corpus $(CORPUS) $(BENCH_OPTS)

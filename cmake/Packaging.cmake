@@ -5,7 +5,9 @@
 #   cd build && cpack       -> tavrel_<version>_<arch>.deb (the program),
 #                              libtavrel0_<version>_<arch>.deb (the shared library),
 #                              libtavrel-dev_<version>_<arch>.deb (headers, the .so
-#                              link, the CMake package and tavrel.pc)
+#                              link, the CMake package and tavrel.pc),
+#                              python3-tavrel_<version>_<arch>.deb (the Python
+#                              module, where it is built: cmake/Python.cmake)
 #
 # The packages are laid out as Debian policy wants them: the man page
 # compressed, and in /usr/share/doc/<package>/ the machine-readable copyright
@@ -60,12 +62,17 @@ set(tavrel_packages tavrel)
 if(TARGET tavrel_shared)
   list(APPEND tavrel_packages libtavrel0 libtavrel-dev)
 endif()
+if(TAVREL_PYTHON_MODULE)
+  list(APPEND tavrel_packages python3-tavrel)
+endif()
 foreach(package IN LISTS tavrel_packages)
   set(component debian)
   if(package STREQUAL "libtavrel0")
     set(component library-debian)
   elseif(package STREQUAL "libtavrel-dev")
     set(component development-debian)
+  elseif(package STREQUAL "python3-tavrel")
+    set(component python-debian)
   endif()
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${TAVREL_DEBIAN_DIR}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component}
@@ -98,6 +105,13 @@ if(TARGET tavrel_shared)
   set(CPACK_COMPONENT_LIBRARY-DEBIAN_GROUP runtime)
   set(CPACK_COMPONENT_DEVELOPMENT_GROUP dev)
   set(CPACK_COMPONENT_DEVELOPMENT-DEBIAN_GROUP dev)
+endif()
+# The Python package's files for /usr (python/CMakeLists.txt), not those of a
+# plain install, which go where the prefix says.
+if(TAVREL_PYTHON_MODULE)
+  list(APPEND CPACK_COMPONENTS_ALL python-package python-debian)
+  set(CPACK_COMPONENT_PYTHON-PACKAGE_GROUP python)
+  set(CPACK_COMPONENT_PYTHON-DEBIAN_GROUP python)
 endif()
 
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
@@ -159,5 +173,26 @@ ${tavrel_what_it_does}
 This package holds the C++ header tavrel/tavrel.hpp, the C header
 tavrel/tavrel.h, the CMake package (find_package(tavrel) gives the target
 tavrel::tavrel) and the pkg-config file tavrel.pc.")
+
+# The Python module links the engine statically, like the program. It is
+# built for one Python version, and reads numpy's arrays through numpy's own
+# interface at run time; Pillow and scipy are only needed by the calls that
+# hand over to them.
+if(TAVREL_PYTHON_MODULE)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-tavrel)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+      "python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}~), python3 (<< ${Python3_VERSION_MAJOR}.${TAVREL_PYTHON_NEXT_MINOR}), python3-numpy")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS "python3-pil, python3-scipy")
+  set(CPACK_DEBIAN_PYTHON_DESCRIPTION
+      "nested colour reduction of a photo - Python 3 module
+Tavrel builds the cluster tree of a photo's colours once and then answers for
+any number of colours: the palette, the image, the palette indices, the mean
+colour difference of every size, and the tree as a linkage matrix for scipy.
+${tavrel_what_it_does}
+.
+This package holds the Python 3 module tavrel: numpy arrays or Pillow images
+in, numpy arrays or indexed Pillow images out.")
+endif()
 
 include(CPack)
