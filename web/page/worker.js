@@ -1,0 +1,177 @@
+// The page's worker: it holds the library's hierarchy of one photo and paints
+// into a buffer of the WebAssembly memory, so that the page's thread only
+// ever draws. One worker serves one photo; a Cancel ends the worker, which is
+// the only way to stop a build in it: a worker running WebAssembly reads no
+// messages, and a page served without cross-origin isolation has no shared
+// memory through which to raise a flag. Ending it frees all it held.
+/* global createTavrel */
+"use strict";
+importScripts("tavrel.js");
+
+// The quality curve covers k = 1 up to this (or the photo's colours); the
+// fewest-colours answer covers every k.
+const CURVE_MAX = 4096;
+
+const OK = 0;
+const PIXELS_OUT = { rgba: 1, index8: 2 };
+
+let M = null;
+let hierarchy = 0;
+let colours = 0;
+let width = 0;
+let height = 0;
+let image = 0;       // RGBA buffer the cursor paints into
+let imageSize = 0;
+let cursor = 0;
+
+const ready = createTavrel({
+  onProgress: (fraction) => {
+    postMessage({ type: "progress", fraction });
+    return true;
+  },
+}).then((module) => {
+  M = module;
+});
+
+function statusText(status) {
+  return M.UTF8ToString(M._tavrel_status_text(status));
+}
+
+// Scratch words in the WebAssembly memory for the calls' out parameters.
+function withScratch(bytes, body) {
+  const at = M._malloc(bytes);
+  if (at === 0) throw new RangeError("out of memory");
+  try {
+    return body(at);
+  } finally {
+    M._free(at);
+  }
+}
+
+function fail(what, status) {
+  throw new Error(`${what}: ${statusText(status)}`);
+}
+
+function build({ rgba, width: w, height: h }) {
+  const input = M._malloc(rgba.byteLength);
+  if (input === 0) return { type: "failed", reason: "memory", colours: 0 };
+  M.HEAPU8.set(new Uint8Array(rgba), input);
+  const result = withScratch(8, (out) => {
+    const status = M._tavrel_web_build(input, w, h, out, out + 4);
+    return { status, handle: M.HEAPU32[out >> 2], count: M.HEAPU32[(out + 4) >> 2] };
+  });
+  M._free(input);
+  if (result.status !== OK) {
+    const reason = result.status === 2 ? "memory" : "other";
+    return { type: "failed", reason, text: statusText(result.status), colours: result.count };
+  }
+  hierarchy = result.handle;
+  colours = result.count;
+  width = w;
+  height = h;
+  imageSize = M._tavrel_output_size(hierarchy, PIXELS_OUT.rgba, 0);
+  image = M._malloc(imageSize);
+  if (image === 0) return { type: "failed", reason: "memory", colours };
+  const kmax = Math.min(colours, CURVE_MAX);
+  const curve = withScratch(8 * kmax, (out) => {
+    const status = M._tavrel_mean_delta_e(hierarchy, kmax, out, kmax);
+    if (status !== OK) fail("quality curve", status);
+    return new Float64Array(M.HEAPF64.buffer, out, kmax).slice();
+  });
+  return { type: "built", colours, curve };
+}
+
+function palette(k) {
+  return withScratch(3 * k, (out) => {
+    const status = M._tavrel_palette(hierarchy, k, out, 3 * k);
+    if (status !== OK) fail("palette", status);
+    return M.HEAPU8.slice(out, out + 3 * k);
+  });
+}
+
+// The image for k in the RGBA buffer: one step forward moves the cursor,
+// which repaints only the split cluster; any other move paints from scratch.
+function show(k) {
+  const current = cursor === 0 ? 0 : M._tavrel_cursor_k(cursor);
+  if (cursor !== 0 && k === current + 1) {
+    const status = M._tavrel_cursor_advance(cursor, k);
+    if (status !== OK) fail("cursor", status);
+  } else if (k !== current) {
+    M._tavrel_cursor_free(cursor);
+    cursor = 0;
+    cursor = withScratch(4, (out) => {
+      const status = M._tavrel_cursor_new(hierarchy, k, PIXELS_OUT.rgba, image, imageSize, 0, out);
+      if (status !== OK) fail("paint", status);
+      return M.HEAPU32[out >> 2];
+    });
+  }
+  const pixels = M.HEAPU8.slice(image, image + imageSize);
+  return { type: "image", k, pixels: pixels.buffer };
+}
+
+// Palettes may repeat a colour, so the image for k can have fewer than k
+// colours. One bit for each of the 2^24 colours, cleared again after use.
+const seen = new Uint32Array(1 << 19);
+function distinctColours(rgb) {
+  let count = 0;
+  for (let i = 0; i < rgb.length; i += 3) {
+    const c = (rgb[i] << 16) | (rgb[i + 1] << 8) | rgb[i + 2];
+    const bit = 1 << (c & 31);
+    if ((seen[c >>> 5] & bit) === 0) {
+      seen[c >>> 5] |= bit;
+      count++;
+    }
+  }
+  for (let i = 0; i < rgb.length; i += 3) seen[((rgb[i] << 16) | (rgb[i + 1] << 8) | rgb[i + 2]) >>> 5] = 0;
+  return count;
+}
+
+function indices(k) {
+  const size = M._tavrel_output_size(hierarchy, PIXELS_OUT.index8, 0);
+  return withScratch(size, (out) => {
+    const status = M._tavrel_paint(hierarchy, k, PIXELS_OUT.index8, out, size, 0);
+    if (status !== OK) fail("indices", status);
+    return M.HEAPU8.slice(out, out + size);
+  });
+}
+
+function fewest(target) {
+  return withScratch(4, (out) => {
+    const status = M._tavrel_fewest_colours(hierarchy, target, out);
+    if (status !== OK) fail("fewest colours", status);
+    return M.HEAPU32[out >> 2];
+  });
+}
+
+onmessage = async ({ data }) => {
+  await ready;
+  let reply;
+  try {
+    switch (data.type) {
+      case "build":
+        reply = build(data);
+        break;
+      case "show": {
+        reply = show(data.k);
+        const all = palette(data.k);
+        reply.distinct = distinctColours(all);
+        reply.palette = data.k <= data.swatches ? all : null;
+        postMessage(reply, [reply.pixels]);
+        return;
+      }
+      case "palette":
+        reply = { type: "palette", k: data.k, palette: palette(data.k) };
+        break;
+      case "png":
+        reply = { type: "png", k: data.k, palette: palette(data.k), indices: indices(data.k) };
+        break;
+      case "fewest":
+        reply = { type: "fewest", target: data.target, k: fewest(data.target) };
+        break;
+    }
+  } catch (error) {
+    const memory = error instanceof RangeError || /memory/i.test(String(error.message));
+    reply = { type: "failed", reason: memory ? "memory" : "other", text: String(error.message) };
+  }
+  postMessage({ ...reply, request: data.type });
+};
