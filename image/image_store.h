@@ -6,12 +6,10 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "color/packed_color.h"
 #include "image/pnm.h"
 
 namespace tavrel {
-
-// A 24-bit colour R | G << 8 | B << 16, bits 24..31 zero.
-using PackedColor = std::uint32_t;
 
 enum PixelModel : int { Bilevel = 0, Gray = 1, Color = 2 };
 enum BufferingMethod : int { WholeImage = 0, FixedWindow = 1, ShrinkingWindow = 2 };

@@ -10,8 +10,8 @@
 #include "cmdline/arguments.h"
 #include "cmdline/options.h"
 #include "image/file_guard.h"
-#include "progression/progression.h"
 #include "shell/console.h"
+#include "shell/progression_run.h"
 
 namespace tavrel {
 namespace {

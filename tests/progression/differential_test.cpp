@@ -9,8 +9,8 @@
 #include "color/colour_difference.h"
 #include "progression/colour_histogram.h"
 #include "progression/merge_tree.h"
-#include "progression/progression.h"
 #include "reference/splitting.h"
+#include "shell/progression_run.h"
 #include "support/test_support.h"
 
 namespace tavrel {
@@ -185,7 +185,7 @@ TEST(Differential, TieProneImages) {
       pixels[i] = palette[evenCounts ? i % palette.size() : rng() % palette.size()];
     }
     test::MemoryImage image(width, static_cast<std::uint32_t>(pixels.size()) / width, pixels);
-    const ColourHistogram histogram = collectColours(image.get(), false);
+    const ColourHistogram histogram = imageHistogram(image.get(), false);
     expectSameMerges(shippedMerges(histogram.colours, histogram.counts),
                      referenceMerges(histogram.colours, histogram.counts));
     const int quietLevel = 3, limit = limits[seed % 5];  // the paths show the split order

@@ -1,20 +1,18 @@
-// Colour progression: histogram, cluster tree and the top-down splitting that
-// repaints the output image and writes one dump per colour count.
+// The command line's run of the colour progression: the engine builds the
+// split tree of the input image; this side prints the step messages, paints
+// the images and writes one dump per colour count.
 #pragma once
 
-#include <cstdint>
-#include <new>
 #include <string>
 
 #include "image/image_store.h"
+#include "progression/build.h"
 
 namespace tavrel {
 
-// Memory ran out once the colours of the image were counted.
-struct OutOfMemoryWithColours : std::bad_alloc {
-  explicit OutOfMemoryWithColours(std::uint32_t count) : colours(count) {}
-  std::uint32_t colours;
-};
+// The histogram of an image of the store, the colour number of every pixel
+// kept when asked for.
+ColourHistogram imageHistogram(ImageBuffer* image, bool keepPixelIds);
 
 // Runs the whole progression. Memory running out throws std::bad_alloc
 // (OutOfMemoryWithColours once the colours are known) with nothing written

@@ -1,4 +1,4 @@
-#include "progression/progression.h"
+#include "shell/progression_run.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -6,7 +6,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <queue>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,67 +14,12 @@
 #include "image/rgb_file.h"
 #include "progression/colour_histogram.h"
 #include "progression/merge_tree.h"
+#include "progression/painting.h"
+#include "progression/split_tree.h"
 #include "shell/console.h"
 
 namespace tavrel {
 namespace {
-
-constexpr std::uint32_t kNoParent = 0xFFFFFFFFu;
-
-// Where every node sits once the pixels are sorted by the tree's leaf order:
-// a node's pixels are the contiguous range [first, first + pixels).
-struct TreeLayout {
-  std::vector<std::int64_t> first;
-  std::vector<std::uint32_t> parent;
-};
-
-TreeLayout layOut(const MergeTree& tree) {
-  TreeLayout layout;
-  layout.first.assign(tree.nodeCount(), 0);
-  layout.parent.assign(tree.nodeCount(), kNoParent);
-  std::vector<std::uint32_t> stack{tree.root()};
-  while (!stack.empty()) {
-    const std::uint32_t node = stack.back();
-    stack.pop_back();
-    if (tree.isLeaf(node)) continue;
-    const std::uint32_t left = tree.leftOf(node);
-    const std::uint32_t right = tree.rightOf(node);
-    layout.parent[left] = node;
-    layout.parent[right] = node;
-    layout.first[left] = layout.first[node];
-    layout.first[right] = layout.first[node] + tree.pixels[left];
-    stack.push_back(right);
-    stack.push_back(left);
-  }
-  return layout;
-}
-
-// The path label of a node: "R" for the root, then 1 for every step to a
-// left child and 0 for every step to a right child.
-std::string pathLabel(const MergeTree& tree, const TreeLayout& layout, std::uint32_t node) {
-  std::string digits;
-  for (std::uint32_t n = node; layout.parent[n] != kNoParent; n = layout.parent[n]) {
-    digits.push_back(tree.leftOf(layout.parent[n]) == n ? '1' : '0');
-  }
-  std::string label(1, 'R');
-  label.append(digits.rbegin(), digits.rend());
-  return label;
-}
-
-// The frontier of unsplit nodes. The next split is the node with the largest
-// merge cost; among equal costs the one further right in the tree, which is
-// the one whose pixel range starts later.
-struct FrontierEntry {
-  double cost;
-  std::int64_t first;
-  std::uint32_t node;
-};
-struct SplitsLater {
-  bool operator()(const FrontierEntry& a, const FrontierEntry& b) const {
-    if (a.cost != b.cost) return a.cost < b.cost;
-    return a.first < b.first;
-  }
-};
 
 // The output image as the bytes of a P6 body, repainted one cluster at a time
 // through the pixel order of the tree. With a second buffer, one buffer can be
@@ -83,41 +27,42 @@ struct SplitsLater {
 // splits it has not shown yet.
 class Canvas {
  public:
-  Canvas(const ColourHistogram& histogram, const MergeTree& tree, const TreeLayout& layout)
-      : tree_(tree), layout_(layout), order_(histogram.pixelIds.size()) {
-    std::vector<std::int64_t> next(tree.leafCount);
-    for (std::uint32_t leaf = 0; leaf < tree.leafCount; ++leaf) next[leaf] = layout.first[leaf];
-    for (std::size_t pixel = 0; pixel < histogram.pixelIds.size(); ++pixel) {
-      order_[next[histogram.pixelIds[pixel]]++] = static_cast<std::uint32_t>(pixel);
-    }
-    buffers_.emplace_back(order_.size() * 3, 0xFF);
+  Canvas(const SplitTree& tree, const std::vector<std::uint32_t>& pixelIds, std::uint32_t width,
+         std::uint32_t height)
+      : tree_(tree), order_(tree, pixelIds), width_(width), height_(height) {
+    buffers_.emplace_back(pixelIds.size() * 3, 0xFF);
   }
 
-  void addSecondBuffer() { buffers_.emplace_back(order_.size() * 3, 0xFF); }
+  void addSecondBuffer() { buffers_.emplace_back(buffers_[0].rgb.size(), 0xFF); }
   std::size_t bufferCount() const { return buffers_.size(); }
 
-  // Brings a buffer to the image after the given splits, in their order.
-  // Where the other buffer is further on, copying it and painting the rest
-  // is cheaper than replaying a large split.
-  const std::uint8_t* show(std::size_t buffer, const std::vector<std::uint32_t>& splits) {
+  // Brings a buffer to the image after the first `steps` splits. Where the
+  // other buffer is further on, copying it and painting the rest is cheaper
+  // than replaying a large split.
+  const std::uint8_t* show(std::size_t buffer, std::uint32_t steps) {
     Buffer& target = buffers_[buffer];
     if (buffers_.size() == 2) {
       const Buffer& other = buffers_[1 - buffer];
-      if (other.shown > target.shown && other.shown <= splits.size()) {
-        std::int64_t replay = 0;
-        for (std::size_t i = target.shown; i < other.shown; ++i) replay += tree_.pixels[splits[i]];
+      if (other.shown > target.shown && other.shown <= steps) {
+        std::uint64_t replay = 0;
+        for (std::uint32_t i = target.shown; i < other.shown; ++i) {
+          replay += tree_.pixelsOf(tree_.splitNode[i]);
+        }
         // A copy streams 3 bytes a pixel; a replay writes 3 bytes at a
         // scattered place for each pixel of the splits.
-        if (replay * 8 > static_cast<std::int64_t>(order_.size())) {
+        if (replay * 8 > target.rgb.size() / 3) {
           std::copy(other.rgb.begin(), other.rgb.end(), target.rgb.begin());
           target.shown = other.shown;
         }
       }
     }
-    for (; target.shown < splits.size(); ++target.shown) {
-      const std::uint32_t node = splits[target.shown];
-      paint(target.rgb, tree_.leftOf(node));
-      paint(target.rgb, tree_.rightOf(node));
+    const PaintTarget rgb{target.rgb.data(), static_cast<std::size_t>(width_) * 3, width_, height_,
+                          PaintFormat::Rgb};
+    for (; target.shown < steps; ++target.shown) {
+      const std::uint32_t node = tree_.splitNode[target.shown];
+      const std::uint32_t left = tree_.leftOf(node), right = tree_.rightOf(node);
+      order_.paint(tree_, left, tree_.colour[left], rgb);
+      order_.paint(tree_, right, tree_.colour[right], rgb);
     }
     return target.rgb.data();
   }
@@ -126,25 +71,12 @@ class Canvas {
   struct Buffer {
     Buffer(std::size_t bytes, std::uint8_t value) : rgb(bytes, value) {}
     std::vector<std::uint8_t> rgb;
-    std::size_t shown = 0;  // splits painted so far
+    std::uint32_t shown = 0;  // splits painted so far
   };
 
-  void paint(std::vector<std::uint8_t>& rgb, std::uint32_t node) const {
-    const PackedColor colour = tree_.colour[node];
-    const std::uint8_t r = colour & 0xFF, g = (colour >> 8) & 0xFF, b = (colour >> 16) & 0xFF;
-    const std::int64_t end = layout_.first[node] + tree_.pixels[node];
-    std::uint8_t* bytes = rgb.data();
-    for (std::int64_t i = layout_.first[node]; i < end; ++i) {
-      std::uint8_t* p = bytes + static_cast<std::size_t>(order_[i]) * 3;
-      p[0] = r;
-      p[1] = g;
-      p[2] = b;
-    }
-  }
-
-  const MergeTree& tree_;
-  const TreeLayout& layout_;
-  std::vector<std::uint32_t> order_;
+  const SplitTree& tree_;
+  PixelOrder order_;
+  std::uint32_t width_, height_;
   std::vector<Buffer> buffers_;
 };
 
@@ -155,6 +87,34 @@ PackedColor pixelOf(ImageBuffer* image, std::uint32_t x, std::uint32_t y) {
   }
   return getColorPixel(image, x, y);
 }
+
+}  // namespace
+
+// The image store's lines hold 4 bytes a pixel, R, G, B first; an image of
+// another model reads pixel by pixel (as black throughout).
+ColourHistogram imageHistogram(ImageBuffer* image, bool keepPixelIds) {
+  HistogramBuilder builder(keepPixelIds ? static_cast<std::size_t>(image->width) * image->height
+                                        : 0);
+  std::vector<std::uint8_t> row;
+  for (std::uint32_t y = 1; y <= image->height; ++y) {
+    const std::uint8_t* line = wholeColourLine(image, y);
+    if (!line) {
+      row.resize(4 * static_cast<std::size_t>(image->width));
+      for (std::uint32_t x = 1; x <= image->width; ++x) {
+        const PackedColor c = getColorPixel(image, x, y);
+        std::uint8_t* p = row.data() + 4 * static_cast<std::size_t>(x - 1);
+        p[0] = c & 0xFF;
+        p[1] = (c >> 8) & 0xFF;
+        p[2] = (c >> 16) & 0xFF;
+      }
+      line = row.data();
+    }
+    builder.add(line, image->width, 4);
+  }
+  return builder.finish();
+}
+
+namespace {
 
 // Leaves the output image as the steps painted it: the canvas after the last
 // step, or, when every merge was undone, the input itself.
@@ -325,19 +285,20 @@ int runSteps(ImageBuffer* input, ImageBuffer* output, const std::string& outputN
   // of the run is ever seen, so nothing is painted.
   const bool dumps = limit >= 2;
 
-  ColourHistogram histogram = collectColours(input, dumps);
+  ColourHistogram histogram = imageHistogram(input, dumps);
   *colours = static_cast<std::uint32_t>(histogram.colours.size());
-  const MergeTree tree = buildMergeTree(histogram.colours, histogram.counts);
+  const ProgressCallback none;
+  ProgressMeter progress(none, 0.0, 1.0);
+  const SplitTree tree = buildSplitTree(histogram, 0, progress);
   int count = static_cast<int>(tree.leafCount);
   if (limit != 0 && limit < count) count = limit;
   const int steps = count - 1;
   if (steps <= 0) return 0;
 
-  const TreeLayout layout = layOut(tree);
   std::unique_ptr<Canvas> canvas;
   std::unique_ptr<DumpWriter> writer;
   if (dumps) {
-    canvas = std::make_unique<Canvas>(histogram, tree, layout);
+    canvas = std::make_unique<Canvas>(tree, histogram.pixelIds, input->width, input->height);
     histogram.pixelIds = std::vector<std::uint32_t>();
     // Writing a dump while the next step is painted needs a second core; on
     // one core it would only add painting.
@@ -351,32 +312,21 @@ int runSteps(ImageBuffer* input, ImageBuffer* output, const std::string& outputN
     }
   }
 
-  std::priority_queue<FrontierEntry, std::vector<FrontierEntry>, SplitsLater> frontier;
-  auto enter = [&](std::uint32_t node) {
-    // A leaf is never split: there are fewer steps than colours.
-    if (!tree.isLeaf(node)) frontier.push(FrontierEntry{tree.cost[node], layout.first[node], node});
-  };
-  enter(tree.root());
-
   StepLog log(!dumps);
-  std::vector<std::uint32_t> splits;
   const std::uint8_t* shown = nullptr;
   auto dumpWritten = [&](bool ok) {
     if (!ok && failed) *failed = true;
   };
   for (int step = 0; step < steps; ++step) {
-    const std::uint32_t node = frontier.top().node;
-    frontier.pop();
+    const std::uint32_t node = tree.splitNode[step];
     const std::uint32_t left = tree.leftOf(node);
     const std::uint32_t right = tree.rightOf(node);
-    enter(left);
-    enter(right);
-    splits.push_back(node);
 
     // Painting prints nothing, so it may run ahead of the messages; they wait
     // until the previous dump is complete.
     if (canvas)
-      shown = canvas->show(static_cast<std::size_t>(step) % canvas->bufferCount(), splits);
+      shown = canvas->show(static_cast<std::size_t>(step) % canvas->bufferCount(),
+                           static_cast<std::uint32_t>(step) + 1);
     if (writer && step > 0) dumpWritten(writer->finish());
 
     if (quietLevel >= 2) {
@@ -384,12 +334,12 @@ int runSteps(ImageBuffer* input, ImageBuffer* output, const std::string& outputN
       log.step(step, percent);
     }
     if (quietLevel > 2) {
-      log.line(formatString("Pixels updated : %i\n", static_cast<int>(tree.pixels[node])));
+      log.line(formatString("Pixels updated : %i\n", static_cast<int>(tree.pixelsOf(node))));
       const PackedColor l = tree.colour[left];
       const PackedColor r = tree.colour[right];
       log.line(formatString("Colors : %i:%i:%i %i:%i:%i\n", channel(l, 0), channel(l, 8),
                             channel(l, 16), channel(r, 0), channel(r, 8), channel(r, 16)));
-      log.line(formatString("Path : %s\n", pathLabel(tree, layout, node).c_str()));
+      log.line(formatString("Path : %s\n", pathLabel(tree, node).c_str()));
     }
     if (step <= limit - 2) {
       std::string name = formatString("dump%i_%s", step + 2, outputName.c_str());

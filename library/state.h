@@ -1,0 +1,37 @@
+// What a Hierarchy and a Cursor hold: the engine's split tree and pixel
+// colour numbers, and the checks every call makes of its arguments.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "progression/painting.h"
+#include "progression/split_tree.h"
+#include "tavrel/tavrel.hpp"
+
+namespace tavrel {
+
+struct Hierarchy::State {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  SplitTree tree;
+  std::vector<std::uint32_t> pixelIds;  // leaf id per pixel, row by row
+};
+
+struct Cursor::State {
+  std::shared_ptr<const Hierarchy::State> hierarchy;
+  PixelOrder order;
+  PaintTarget target;
+  std::uint32_t k = 0;
+};
+
+// The buffer described by out, checked against the image and k: throws
+// InvalidArgument for a null or too small buffer, a bad stride or format, or
+// k beyond the colours or the index width.
+PaintTarget paintTarget(const Hierarchy::State& state, std::uint32_t k, const Output& out);
+
+// Throws InvalidArgument when k palette entries do not fit the format's index.
+void checkIndexWidth(PaintFormat format, std::uint32_t k);
+
+}  // namespace tavrel
