@@ -186,7 +186,7 @@ fuzz-coverage: fuzz-tools
 # Debian's emscripten, installed here when missing (and only here), into
 # $(WEB_BUILD)/site with the page's files beside it. Debian's emscripten finds
 # its JavaScript parser through NODE_PATH when node is not Debian's own.
-WEB_BUILD ?= build-web
+WEB_BUILD ?= $(BUILD)/web
 WEB_PORT  ?= 8023
 WEB_ENV   := NODE_PATH=/usr/share/nodejs
 .PHONY: web web-tools web-node serve web-screenshot web-bench

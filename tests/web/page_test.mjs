@@ -7,7 +7,6 @@
 // Environment: TAVREL_SITE (the built page), TAVREL_BINARY (the command line).
 import assert from "node:assert/strict";
 import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
-import { createRequire } from "node:module";
 import { tmpdir } from "node:os";
 import { join, resolve } from "node:path";
 import { after, before, test } from "node:test";
@@ -16,10 +15,11 @@ import { deflateSync } from "node:zlib";
 
 import { launch } from "../../web/tools/browser.mjs";
 import { serve } from "../../web/tools/serve.mjs";
+import { loadLibrary } from "./tree_print.mjs";
 import { commandLineDumps, decodePng, distinctColours, encodeRgbPng, readDump, rgbOfRgba } from "./support.mjs";
 
 const ROOT = resolve(fileURLToPath(import.meta.url), "../../..");
-const SITE = resolve(process.env.TAVREL_SITE ?? join(ROOT, "build-web/site"));
+const SITE = resolve(process.env.TAVREL_SITE ?? join(ROOT, "build/web/site"));
 const BINARY = process.env.TAVREL_BINARY ?? join(ROOT, "build/tavrel");
 const SAMPLE = join(ROOT, "examples/coffee-320x240.ppm");
 const SAMPLE_COLOURS = 34872;
@@ -54,6 +54,12 @@ async function openFile(path, name) {
   await input.uploadFile(path);
   await page.waitForFunction((n) => document.body.dataset.photo === n && document.body.dataset.shownK,
                              { timeout: 120000 }, name);
+}
+
+async function ensureSample() {
+  if ((await page.$eval("body", (b) => b.dataset.photo)) !== "coffee-320x240.ppm") {
+    await openFile(SAMPLE, "coffee-320x240.ppm");
+  }
 }
 
 // Moves the slider the way a user does: arrow keys on the focused slider for
@@ -134,6 +140,7 @@ test("a PNG of the photo gives the same colours and images as its PPM", async ()
 });
 
 test("the downloads hold the image and palette shown", async () => {
+  await ensureSample();
   // Palette sizes that give each bit depth of an indexed PNG, and one beyond 256.
   for (const [k, depth] of [[2, 1], [4, 2], [16, 4], [17, 8], [256, 8], [300, 8]]) {
     await showK(k, "jump");
@@ -167,12 +174,14 @@ async function writeTemp(name, bytes) {
 
 test("the fewest-colours field moves the slider to the library's answer", async () => {
   const { width, height, rgb } = readDump(SAMPLE);
-  const curve = await libraryCurve(width, height, rgb, 300);
+  const { curve, fewest } = await library(width, height, rgb, 300);
+  await ensureSample();
   // Targets half way between neighbouring values of the curve, so that no
-  // rounding can move the answer; and one below every value shown.
+  // rounding can move the answer.
   const targets = [2, 9, 40, 200].map((k) => (curve[k - 1] + curve[k - 2]) / 2);
   for (const target of targets) {
     const expected = curve.findIndex((mean) => mean <= target) + 1;
+    assert.equal(fewest(target), expected, `the library's answer for ${target}`);
     await page.$eval("#target", (input, value) => { input.value = String(value); }, target);
     await page.click("#target-form button");
     await page.waitForFunction((n) => document.body.dataset.shownK === String(n), {}, expected);
@@ -180,10 +189,10 @@ test("the fewest-colours field moves the slider to the library's answer", async 
   }
 });
 
-// The library itself, loaded under node from the same build as the page.
-async function libraryCurve(width, height, rgb, kmax) {
-  const createTavrel = createRequire(import.meta.url)(join(SITE, "tavrel.js"));
-  const M = await createTavrel({ onProgress: () => true });
+// The library itself, loaded under node from the same build as the page:
+// its curve up to kmax and its own fewest-colours answer.
+async function library(width, height, rgb, kmax) {
+  const M = await loadLibrary(SITE);
   const rgba = Buffer.alloc(width * height * 4);
   for (let i = 0; i < width * height; i++) rgb.copy(rgba, 4 * i, 3 * i, 3 * i + 3);
   const input = M._malloc(rgba.length);
@@ -193,8 +202,11 @@ async function libraryCurve(width, height, rgb, kmax) {
   const handle = M.HEAPU32[out >> 2];
   assert.equal(M._tavrel_mean_delta_e(handle, kmax, out, kmax), 0);
   const curve = Array.from(new Float64Array(M.HEAPF64.buffer, out, kmax));
-  M._tavrel_free(handle);
-  return curve;
+  const fewest = (target) => {
+    assert.equal(M._tavrel_fewest_colours(handle, target, out), 0);
+    return M.HEAPU32[out >> 2];
+  };
+  return { curve, fewest };
 }
 
 test("Cancel ends a build and keeps the photo shown before", async () => {
@@ -207,7 +219,8 @@ test("Cancel ends a build and keeps the photo shown before", async () => {
   for (let i = 0; i < noise.length; i++) noise[i] = (seed = (seed * 1103515245 + 12345) >>> 0) >>> 24;
   const big = await writeTemp("noise.ppm", Buffer.concat([Buffer.from(`P6\n${width} ${height}\n255\n`), noise]));
   await (await page.$("#file")).uploadFile(big);
-  await page.waitForFunction(() => document.getElementById("progress").value > 0, { timeout: 60000 });
+  await page.waitForFunction(() => !document.getElementById("building").hidden &&
+                             document.getElementById("progress").value > 0, { timeout: 60000 });
   await page.click("#cancel");
   assert.equal(await page.$eval("#building", (e) => e.hidden), true);
   assert.equal(await text("status"), "Cancelled; still showing “coffee-320x240.ppm”.");

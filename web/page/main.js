@@ -112,6 +112,7 @@ function build(photo) {
 function endBuild() {
   state.pending = null;
   $("building").hidden = true;
+  $("progress").value = 0;
 }
 
 function cancelBuild() {

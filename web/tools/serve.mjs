@@ -17,13 +17,14 @@ const TYPES = {
 
 // Serves `root` on 127.0.0.1 (port 0: any free one); resolves to
 // { url, close, requests } where requests lists every path asked for.
-export function serve(root, port = 0) {
+export function serve(folder, port = 0) {
+  const root = resolve(folder);
   const requests = [];
   const server = createServer(async (request, response) => {
     const path = decodeURIComponent(new URL(request.url, "http://localhost").pathname);
     requests.push(path);
     const file = normalize(join(root, path.endsWith("/") ? path + "index.html" : path));
-    if (!file.startsWith(resolve(root))) {
+    if (!file.startsWith(root)) {
       response.writeHead(403).end();
       return;
     }
