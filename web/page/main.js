@@ -7,6 +7,16 @@ import { encodePng, gimpPalette, jsonPalette, readPpm, writePpm, hex } from "./f
 const $ = (id) => document.getElementById(id);
 // Swatches drawn at most; larger palettes are only downloaded.
 const SWATCHES = 1024;
+// The slider's positions. With more colours than positions it runs on a
+// logarithmic scale, so that the first few dozen colours, where the image
+// changes most, are not squeezed into its first pixel; the arrow keys still
+// move k by one.
+const POSITIONS = 1000;
+const kOf = (position) =>
+  state.colours <= POSITIONS + 1 ? position + 1
+                                 : Math.round(Math.exp((position / POSITIONS) * Math.log(state.colours)));
+const positionOf = (k) =>
+  state.colours <= POSITIONS + 1 ? k - 1 : Math.round((Math.log(k) / Math.log(state.colours)) * POSITIONS);
 
 const state = {
   worker: null,    // serves the photo on show
@@ -20,9 +30,11 @@ const state = {
   pending: null,   // the build under way: { worker, photo }
   waiting: new Map(),
 };
-// Slider-to-pixels times (ms) of the moves whose image was drawn, for the
-// bench script; the page itself never reads them.
+// For the bench script (the page itself never reads them): slider-to-pixels
+// times (ms) of the moves whose image was drawn, and the last build's time
+// inside the worker.
 window.tavrelTimings = [];
+window.tavrelBuilds = [];
 
 function setStatus(text) {
   $("status").textContent = text;
@@ -122,8 +134,9 @@ function cancelBuild() {
   return true;
 }
 
-function finishBuild(worker, photo, { colours, curve }) {
+function finishBuild(worker, photo, { colours, curve, buildMs }) {
   endBuild();
+  window.tavrelBuilds.push(buildMs);
   if (state.worker) state.worker.terminate();
   state.worker = worker;
   state.photo = photo;
@@ -138,7 +151,8 @@ function finishBuild(worker, photo, { colours, curve }) {
   $("size").textContent = `${photo.width} × ${photo.height}`;
   $("colours").textContent = String(colours);
   for (const id of ["facts", "controls", "quality", "view"]) $(id).hidden = false;
-  for (const input of [$("k"), $("k-number")]) input.max = String(colours);
+  $("k").max = String(Math.min(colours - 1, POSITIONS));
+  $("k-number").max = String(colours);
   for (const canvas of [$("original"), $("reduced")]) {
     canvas.width = photo.width;
     canvas.height = photo.height;
@@ -157,7 +171,7 @@ function finishBuild(worker, photo, { colours, curve }) {
 function setK(k) {
   k = Math.max(1, Math.min(state.colours, Math.round(k) || 1));
   state.k = k;
-  $("k").value = String(k);
+  $("k").value = String(positionOf(k));
   $("k-number").value = String(k);
   $("k").setAttribute("aria-valuetext", `${k} colours`);
   drawCurve($("curve"), state.curve, k, state.colours);
@@ -285,12 +299,24 @@ $("cancel").addEventListener("click", () => {
 
 $("k").addEventListener("input", () => {
   state.inputAt = performance.now();
-  setK(Number($("k").value));
+  setK(kOf(Number($("k").value)));
+});
+// On the slider the keys move k itself: one colour for an arrow, a tenth of
+// the way for Page Up and Down, to the ends for Home and End.
+$("k").addEventListener("keydown", (event) => {
+  const k = state.k;
+  const target = { ArrowRight: k + 1, ArrowUp: k + 1, ArrowLeft: k - 1, ArrowDown: k - 1,
+                   PageUp: kOf(positionOf(k) + POSITIONS / 10), PageDown: kOf(positionOf(k) - POSITIONS / 10),
+                   Home: 1, End: state.colours }[event.key];
+  if (target === undefined) return;
+  event.preventDefault();
+  state.inputAt = performance.now();
+  setK(target);
 });
 $("k-number").addEventListener("change", () => setK(Number($("k-number").value)));
 // Arrow keys move the slider from anywhere but a text field.
 document.addEventListener("keydown", (event) => {
-  if (!state.worker || event.target.closest("input, select, textarea, button")) return;
+  if (!state.worker || event.target.closest("input, select, textarea, button, [role=slider]")) return;
   const step = { ArrowRight: 1, ArrowUp: 1, ArrowLeft: -1, ArrowDown: -1 }[event.key];
   if (step === undefined) return;
   event.preventDefault();

@@ -56,10 +56,12 @@ function build({ rgba, width: w, height: h }) {
   const input = M._malloc(rgba.byteLength);
   if (input === 0) return { type: "failed", reason: "memory", colours: 0 };
   M.HEAPU8.set(new Uint8Array(rgba), input);
+  const started = performance.now();
   const result = withScratch(8, (out) => {
     const status = M._tavrel_web_build(input, w, h, out, out + 4);
     return { status, handle: M.HEAPU32[out >> 2], count: M.HEAPU32[(out + 4) >> 2] };
   });
+  const buildMs = performance.now() - started;
   M._free(input);
   if (result.status !== OK) {
     const reason = result.status === 2 ? "memory" : "other";
@@ -78,7 +80,7 @@ function build({ rgba, width: w, height: h }) {
     if (status !== OK) fail("quality curve", status);
     return new Float64Array(M.HEAPF64.buffer, out, kmax).slice();
   });
-  return { type: "built", colours, curve };
+  return { type: "built", colours, curve, buildMs };
 }
 
 function palette(k) {
