@@ -11,12 +11,15 @@ function element(name, attributes, text) {
   return node;
 }
 
-export function drawCurve(svg, curve, k, colours) {
+// Draws the axes and the curve once a photo is built; markCurve moves the
+// mark, so that a move of the slider does not redraw thousands of points.
+export function drawCurve(svg, curve, colours) {
   svg.replaceChildren();
   const kmax = curve.length;
   const top = Math.max(...curve, 1e-9);
   const x = (n) => BOX.left + (kmax === 1 ? 0 : (Math.log(n) / Math.log(kmax)) * (BOX.right - BOX.left));
   const y = (d) => BOX.bottom - (d / top) * (BOX.bottom - BOX.top);
+  svg.scale = { x, y, curve };
 
   svg.append(element("line", { class: "axis", x1: BOX.left, y1: BOX.bottom, x2: BOX.right, y2: BOX.bottom }));
   svg.append(element("line", { class: "axis", x1: BOX.left, y1: BOX.top, x2: BOX.left, y2: BOX.bottom }));
@@ -30,18 +33,32 @@ export function drawCurve(svg, curve, k, colours) {
   svg.append(element("text", { x: 4, y: BOX.top - 2 }, "ΔE"));
   svg.append(element("text", { x: BOX.right, y: 256, "text-anchor": "end" },
                      kmax < colours ? `colours (to ${kmax} of ${colours})` : "colours"));
-
   const points = Array.from(curve, (d, i) => `${x(i + 1).toFixed(1)},${y(d).toFixed(1)}`);
   svg.append(element("polyline", { class: "line", points: points.join(" ") }));
+  svg.mark = {
+    line: element("line", { class: "mark", y1: BOX.top, y2: BOX.bottom }),
+    dot: element("circle", { class: "mark", r: 3.5, fill: "none" }),
+    label: element("text", { y: BOX.top + 12 }),
+  };
+  svg.append(svg.mark.line, svg.mark.dot, svg.mark.label);
+}
 
+export function markCurve(svg, k) {
+  const { x, y, curve } = svg.scale;
+  const { line, dot, label } = svg.mark;
+  const kmax = curve.length;
   const shown = Math.min(k, kmax);
-  const label = k <= kmax ? `${k} colours: mean ΔE ${format(curve[k - 1])}` : `${k} colours (beyond the curve)`;
-  svg.append(element("line", { class: "mark", x1: x(shown), y1: BOX.top, x2: x(shown), y2: BOX.bottom }));
-  if (k <= kmax) svg.append(element("circle", { class: "mark", cx: x(k), cy: y(curve[k - 1]), r: 3.5, fill: "none" }));
+  const text = k <= kmax ? `${k} colours: mean ΔE ${format(curve[k - 1])}` : `${k} colours (beyond the curve)`;
+  line.setAttribute("x1", x(shown));
+  line.setAttribute("x2", x(shown));
+  dot.setAttribute("visibility", k <= kmax ? "visible" : "hidden");
+  dot.setAttribute("cx", x(shown));
+  dot.setAttribute("cy", y(curve[shown - 1]));
   const right = x(shown) > (BOX.left + BOX.right) / 2;
-  svg.append(element("text", { x: x(shown) + (right ? -6 : 6), y: BOX.top + 12,
-                               "text-anchor": right ? "end" : "start" }, label));
-  svg.setAttribute("aria-description", label);
+  label.setAttribute("x", x(shown) + (right ? -6 : 6));
+  label.setAttribute("text-anchor", right ? "end" : "start");
+  label.textContent = text;
+  svg.setAttribute("aria-description", text);
 }
 
 function niceStep(raw) {

@@ -1,7 +1,7 @@
 // The page's main thread: reads the photo, hands it to a worker that builds
 // the tree and paints, and only draws what comes back. No network request is
 // made; everything runs from the files next to this one.
-import { drawCurve, format } from "./curve.js";
+import { drawCurve, format, markCurve } from "./curve.js";
 import { encodePng, gimpPalette, jsonPalette, readPpm, writePpm, hex } from "./formats.js";
 
 const $ = (id) => document.getElementById(id);
@@ -158,6 +158,7 @@ function finishBuild(worker, photo, { colours, curve, buildMs }) {
     canvas.height = photo.height;
   }
   $("original").getContext("2d").putImageData(new ImageData(photo.rgba, photo.width, photo.height), 0, 0);
+  drawCurve($("curve"), curve, colours);
   setStatus(`“${photo.name}”: ${colours} distinct colours.`);
   document.body.dataset.photo = photo.name;
   delete document.body.dataset.shownK;
@@ -174,8 +175,8 @@ function setK(k) {
   $("k").value = String(positionOf(k));
   $("k-number").value = String(k);
   $("k").setAttribute("aria-valuetext", `${k} colours`);
-  drawCurve($("curve"), state.curve, k, state.colours);
   requestShow();
+  markCurve($("curve"), k);
 }
 
 function requestShow() {

@@ -20,9 +20,13 @@ let hierarchy = 0;
 let colours = 0;
 let width = 0;
 let height = 0;
-let image = 0;       // RGBA buffer the cursor paints into
 let imageSize = 0;
-let cursor = 0;
+// Two painted images, each an RGBA buffer in the WebAssembly memory with the
+// library's cursor on it: `front` holds the k shown, `back` is brought to
+// k - 1 after each answer, so that a step down is ready and a step up is one
+// move of the front cursor, which repaints only the split cluster.
+let front = null;
+let back = null;
 
 const ready = createTavrel({
   onProgress: (fraction) => {
@@ -72,8 +76,9 @@ function build({ rgba, width: w, height: h }) {
   width = w;
   height = h;
   imageSize = M._tavrel_output_size(hierarchy, PIXELS_OUT.rgba, 0);
-  image = M._malloc(imageSize);
-  if (image === 0) return { type: "failed", reason: "memory", colours };
+  front = { buffer: M._malloc(imageSize), cursor: 0, k: 0 };
+  back = { buffer: M._malloc(imageSize), cursor: 0, k: 0 };
+  if (front.buffer === 0 || back.buffer === 0) return { type: "failed", reason: "memory", colours };
   const kmax = Math.min(colours, CURVE_MAX);
   const curve = withScratch(8 * kmax, (out) => {
     const status = M._tavrel_mean_delta_e(hierarchy, kmax, out, kmax);
@@ -91,24 +96,37 @@ function palette(k) {
   });
 }
 
-// The image for k in the RGBA buffer: one step forward moves the cursor,
-// which repaints only the split cluster; any other move paints from scratch.
-function show(k) {
-  const current = cursor === 0 ? 0 : M._tavrel_cursor_k(cursor);
-  if (cursor !== 0 && k === current + 1) {
-    const status = M._tavrel_cursor_advance(cursor, k);
+// Paints the image for k into a buffer: by its cursor when k lies a few
+// steps ahead of it (each step repaints one cluster; many steps could cost
+// more than one pass), from scratch (a new cursor) otherwise.
+const CURSOR_STEPS = 64;
+function paintInto(image, k) {
+  if (image.cursor !== 0 && k > image.k && k - image.k <= CURSOR_STEPS) {
+    const status = M._tavrel_cursor_advance(image.cursor, k);
     if (status !== OK) fail("cursor", status);
-  } else if (k !== current) {
-    M._tavrel_cursor_free(cursor);
-    cursor = 0;
-    cursor = withScratch(4, (out) => {
-      const status = M._tavrel_cursor_new(hierarchy, k, PIXELS_OUT.rgba, image, imageSize, 0, out);
+  } else if (k !== image.k) {
+    M._tavrel_cursor_free(image.cursor);
+    image.cursor = 0;
+    image.cursor = withScratch(4, (out) => {
+      const status = M._tavrel_cursor_new(hierarchy, k, PIXELS_OUT.rgba, image.buffer, imageSize, 0, out);
       if (status !== OK) fail("paint", status);
       return M.HEAPU32[out >> 2];
     });
   }
-  const pixels = M.HEAPU8.slice(image, image + imageSize);
+  image.k = k;
+}
+
+// The image for k, copied out for the page.
+function show(k) {
+  if (k === back.k) [front, back] = [back, front];
+  paintInto(front, k);
+  const pixels = M.HEAPU8.slice(front.buffer, front.buffer + imageSize);
   return { type: "image", k, pixels: pixels.buffer };
+}
+
+// After an answer: the back buffer to k - 1, by its cursor when it is behind.
+function prepareStepDown() {
+  if (front.k > 1) paintInto(back, front.k - 1);
 }
 
 // Palettes may repeat a colour, so the image for k can have fewer than k
@@ -159,6 +177,7 @@ onmessage = async ({ data }) => {
         reply.distinct = distinctColours(all);
         reply.palette = data.k <= data.swatches ? all : null;
         postMessage(reply, [reply.pixels]);
+        prepareStepDown();
         return;
       }
       case "palette":
