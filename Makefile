@@ -209,7 +209,7 @@ web-node:
 	@[ -d web/node_modules/puppeteer-core ] || npm ci --prefix web --no-audit --no-fund
 
 serve: web
-	node web/tools/serve.mjs $(WEB_BUILD)/site
+	PORT=$(WEB_PORT) node web/tools/serve.mjs $(WEB_BUILD)/site
 
 web-screenshot: web web-node build
 	node --no-experimental-fetch web/tools/screenshot.mjs $(WEB_BUILD)/site $(SAMPLE) docs/web.png

@@ -209,6 +209,13 @@ function answer(data) {
     requestShow();
     return;
   }
+  if (data.type === "failed" && data.request === "show") {
+    state.busy = false;
+    setError(data.reason === "memory"
+      ? `The image for ${state.k} colours does not fit in this browser's memory.`
+      : `Painting failed: ${data.text}`);
+    return;
+  }
   const waiter = state.waiting.get(data.request);
   if (!waiter) return;
   state.waiting.delete(data.request);

@@ -14,9 +14,9 @@ try {
   await page.goto(server.url);
   await (await page.$("#file")).uploadFile(resolve(photo));
   await page.waitForFunction(() => document.body.dataset.shownK, { timeout: 120000 });
-  await page.$eval("#k", (slider) => {
-    slider.value = "12";
-    slider.dispatchEvent(new Event("input", { bubbles: true }));
+  await page.$eval("#k-number", (field) => {
+    field.value = "12";
+    field.dispatchEvent(new Event("change", { bubbles: true }));
   });
   await page.waitForFunction(() => document.body.dataset.shownK === "12");
   await page.screenshot({ path: out, fullPage: true });
