@@ -40,14 +40,15 @@ test-asan:
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(CTEST) --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
-# The differential tests, which force the engine's second thread on, built
+# The differential tests, which force the engine's second thread on, and the
+# library's thread tests (two builds at once, many readers of one tree), built
 # with ThreadSanitizer in a tree of their own; a race report fails the run.
 TSAN_BUILD ?= build-tsan
 test-tsan:
 	$(CMAKE) -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREL_TSAN=ON
 	$(CMAKE) --build $(TSAN_BUILD) -j $(JOBS) --target tavrel_tests
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-	  $(TSAN_BUILD)/tests/tavrel_tests --gtest_filter='Differential.*'
+	  $(TSAN_BUILD)/tests/tavrel_tests --gtest_filter='Differential.*:LibraryThreads.*'
 
 # The dump prefix goes in front of the whole output path, so the job runs
 # inside out/run and the dumps land there as dump2_sample.ppm, dump3_... The
@@ -93,14 +94,19 @@ package-tools:
 # photos as PNG (pngquant and netpbm are installed here when missing, never for
 # the product or the tests). BASELINE=path/to/an/earlier/tavrel adds the
 # one-core comparison with it. Dumps go to a RAM-backed folder where one exists.
+# Then the library on garden and ladybird: its build against -C0, painting
+# against memcpy, quality against the build, memory, progress and stopping,
+# and with BASELINE, -C256 against that binary.
 BASELINE ?=
 bench: bench-tools
 	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTAVREL_BENCH=ON
-	$(CMAKE) --build $(BUILD) -j $(JOBS) --target tavrel tavrel_reference_cli progression_bench micro_bench
+	$(CMAKE) --build $(BUILD) -j $(JOBS) --target tavrel tavrel_reference_cli progression_bench micro_bench library_bench
 	$(BUILD)/bench/micro_bench --benchmark_min_time=0.2
 	$(BUILD)/bench/progression_bench --tavrel $(BUILD)/tavrel \
 	  --reference $(BUILD)/tests/tavrel-reference --corpus $(CORPUS) \
 	  $(if $(BASELINE),--baseline $(BASELINE)) $(BENCH_OPTS)
+	$(BUILD)/bench/library_bench --tavrel $(BUILD)/tavrel --corpus $(CORPUS) \
+	  $(if $(BASELINE),--before $(BASELINE))
 
 bench-tools:
 	@need=""; \

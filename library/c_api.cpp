@@ -144,9 +144,7 @@ size_t tavrel_memory_bytes(const tavrel_hierarchy* h) {
 
 tavrel_status tavrel_palette(const tavrel_hierarchy* h, uint32_t k, uint8_t* rgb, size_t size) {
   return guarded([&] {
-    const tavrel::Hierarchy& hierarchy = of(h);
-    if (!rgb || size / 3 < k) invalid("colour buffer too small");
-    rgbInto(hierarchy.palette(k), rgb, size);
+    rgbInto(of(h).palette(k), rgb, size);
   });
 }
 
@@ -238,9 +236,7 @@ tavrel_status tavrel_linkage(const tavrel_hierarchy* h, double* out, size_t coun
 
 tavrel_status tavrel_leaf_colours(const tavrel_hierarchy* h, uint8_t* rgb, size_t size) {
   return guarded([&] {
-    const tavrel::Hierarchy& hierarchy = of(h);
-    if (!rgb || size / 3 < hierarchy.colours()) invalid("colour buffer too small");
-    rgbInto(hierarchy.leafColours(), rgb, size);
+    rgbInto(of(h).leafColours(), rgb, size);
   });
 }
 

@@ -28,12 +28,12 @@ Cursor::Cursor(const Hierarchy& hierarchy, std::uint32_t k, const Output& out) {
   const Hierarchy::State& h = *hierarchy.state_;
   const PaintTarget target = paintTarget(h, k, out);
   try {
-    state_ =
-        std::make_unique<State>(State{hierarchy.state_, PixelOrder(h.tree, h.pixelIds), target, k});
+    state_ = std::make_unique<State>(
+        State{hierarchy.state_, PixelOrder(h.tree, h.pixelRanks), target, k});
   } catch (const std::bad_alloc&) {
     throw OutOfMemory("not enough memory for the cursor", h.tree.leafCount);
   }
-  paintImage(h.tree, h.pixelIds, k, target);
+  paintImage(h.tree, h.pixelRanks, k, target);
 }
 
 Cursor::~Cursor() = default;
@@ -63,7 +63,7 @@ void Cursor::advanceTo(std::uint32_t k) {
   std::uint64_t replay = 0;
   for (std::uint32_t step = c.k - 1; step + 1 < k; ++step) replay += t.pixelsOf(t.splitNode[step]);
   if (replay > t.totalPixels() / 2) {
-    paintImage(t, c.hierarchy->pixelIds, k, c.target);
+    paintImage(t, c.hierarchy->pixelRanks, k, c.target);
   } else {
     for (std::uint32_t step = c.k - 1; step + 1 < k; ++step) applyStep(c, step);
   }

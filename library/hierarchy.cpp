@@ -133,7 +133,8 @@ Hierarchy::Hierarchy(const Pixels& pixels, const BuildOptions& options) {
     colours = static_cast<std::uint32_t>(histogram.colours.size());
     ProgressMeter building(options.progress, 0.05, 1.0);
     state->tree = buildSplitTree(histogram, options.threads, building);
-    state->pixelIds = std::move(histogram.pixelIds);
+    leavesToRanks(state->tree, histogram.pixelIds);
+    state->pixelRanks = std::move(histogram.pixelIds);
     state_ = std::move(state);
   } catch (const ProgressStopped&) {
     throw Cancelled("the build was cancelled");
@@ -167,7 +168,7 @@ std::size_t Hierarchy::outputSize(OutputFormat format, std::size_t rowStride) co
 }
 
 void Hierarchy::paint(std::uint32_t k, const Output& out) const {
-  paintImage(state_->tree, state_->pixelIds, k, paintTarget(*state_, k, out));
+  paintImage(state_->tree, state_->pixelRanks, k, paintTarget(*state_, k, out));
 }
 
 std::vector<Split> Hierarchy::splits() const {
@@ -226,7 +227,7 @@ std::vector<Colour> Hierarchy::leafColours() const {
 }
 
 std::size_t Hierarchy::memoryBytes() const noexcept {
-  return sizeof(State) + state_->tree.memoryBytes() + state_->pixelIds.capacity() * 4;
+  return sizeof(State) + state_->tree.memoryBytes() + state_->pixelRanks.capacity() * 4;
 }
 
 }  // namespace tavrel

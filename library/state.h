@@ -16,7 +16,7 @@ struct Hierarchy::State {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   SplitTree tree;
-  std::vector<std::uint32_t> pixelIds;  // leaf id per pixel, row by row
+  std::vector<std::uint32_t> pixelRanks;  // leaf rank per pixel, row by row
 };
 
 struct Cursor::State {

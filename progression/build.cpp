@@ -20,10 +20,12 @@ long long nanosNow() {
 
 }  // namespace
 
-bool ProgressMeter::answer(double fraction) {
+bool ProgressMeter::answer(double fraction, bool throttled) {
   if (!callback_) return true;
   const long long now = nanosNow();
-  if (lastNanos_ >= 0 && now - lastNanos_ < kReportEveryNanos && fraction < 1.0) return true;
+  if (throttled && lastNanos_ >= 0 && now - lastNanos_ < kReportEveryNanos && fraction < 1.0) {
+    return true;
+  }
   lastNanos_ = now;
   return callback_(from_ + (to_ - from_) * std::clamp(fraction, 0.0, 1.0));
 }
@@ -54,14 +56,19 @@ ColourHistogram countColours(const PixelRows& pixels, bool keepPixelIds, Progres
 SplitTree buildSplitTree(ColourHistogram& histogram, unsigned threads, ProgressMeter& progress) {
   const std::uint32_t colours = static_cast<std::uint32_t>(histogram.colours.size());
   try {
-    progress.report(0.0, true);
-    MergeTree tree = buildMergeTree(histogram.colours, histogram.counts, threads);
+    // The engine paces its own reports, about every 10 ms.
+    const BuildProgress merges = [&](double fraction) {
+      return progress.answer(fraction * 0.98, false);
+    };
+    MergeTree tree = buildMergeTree(histogram.colours, histogram.counts, threads, {},
+                                    progress.wanted() ? merges : BuildProgress{});
     histogram.colours = {};
     histogram.counts = {};
-    progress.report(0.98, true);
     SplitTree laidOut = layOutTree(std::move(tree));
     progress.report(1.0, true);
     return laidOut;
+  } catch (const BuildStopped&) {
+    throw ProgressStopped{};
   } catch (const std::bad_alloc&) {
     throw OutOfMemoryWithColours(colours);
   }

@@ -19,7 +19,7 @@ struct OutOfMemoryWithColours : std::bad_alloc {
 };
 
 // Thrown when the progress callback asked to stop; whatever the build had
-// allocated is released by then.
+// allocated is released by then (the engine's BuildStopped is turned into it).
 struct ProgressStopped {};
 
 // Called with the fraction done (0 to 1, never falling); false stops the
@@ -35,8 +35,9 @@ class ProgressMeter {
   bool wanted() const { return static_cast<bool>(callback_); }
   // fraction of this phase; forced reports skip the throttle.
   void report(double fraction, bool forced = false);
-  // As report, but answers instead of throwing: the engine's hook.
-  bool answer(double fraction);
+  // As report, but answers instead of throwing; unthrottled for a caller
+  // that paces its own reports.
+  bool answer(double fraction, bool throttled = true);
 
  private:
   const ProgressCallback& callback_;

@@ -10,9 +10,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
-#include "image/image_store.h"
+#include "color/packed_color.h"
 
 namespace tavrel {
 
@@ -41,14 +42,31 @@ struct EngineTest {
   std::size_t helperLag = 0;    // reports it may fall behind; 0 for the default
   bool helperInStep = false;    // the loop waits for it before every step
   std::size_t helperTable = 0;  // room for its results; 0 for the default
+  // Progress at every look at the clock rather than every 10 ms, so that a
+  // build of a few thousand colours reports many fractions.
+  bool progressEveryCheck = false;
 };
+
+// Told the fraction of the merges done, from 0 to 1 and never falling; a
+// false answer stops the build.
+using BuildProgress = std::function<bool(double fraction)>;
+
+// What buildMergeTree throws when progress answered false. By then every
+// thread the build started is joined and all its memory is released.
+struct BuildStopped {};
 
 // colours[i] and counts[i] describe colour i in order of discovery; every
 // count is at least 1. threads 0 lets the build use a second thread where it
 // pays; 1 or 2 fix the number. The tree is the same either way.
+//
+// progress, when set, is called on the calling thread: with 0 before any
+// work, with the fraction of the merges done at least every 20 ms of the
+// build (about every 10 ms; the set-up before the first merge reports 0), and
+// with 1 once the tree is complete. A false answer throws BuildStopped within
+// a few milliseconds.
 MergeTree buildMergeTree(const std::vector<PackedColor>& colours,
                          const std::vector<std::int64_t>& counts, unsigned threads = 0,
-                         const EngineTest& test = {});
+                         const EngineTest& test = {}, const BuildProgress& progress = {});
 
 // The cores this process may run on (its CPU affinity where the system has
 // one), which decides whether a second thread can pay.
@@ -58,13 +76,5 @@ unsigned availableCores();
 // each channel truncated toward zero.
 PackedColor meanColour(std::uint64_t pixels, std::uint64_t sumRed, std::uint64_t sumGreen,
                        std::uint64_t sumBlue);
-
-// The merge cost of two clusters, in exactly the order of operations that
-// decides the tree: the product, then the sum, then the quotient, then ΔE.
-inline double mergeCost(std::int64_t pixelsA, std::int64_t pixelsB, double difference) {
-  const double a = static_cast<double>(pixelsA);
-  const double b = static_cast<double>(pixelsB);
-  return (b * a) / (b + a) * difference;
-}
 
 }  // namespace tavrel

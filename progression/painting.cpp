@@ -12,10 +12,7 @@ inline void put(std::uint8_t* at, std::uint32_t value) {
     at[1] = static_cast<std::uint8_t>(value >> 8);
     at[2] = static_cast<std::uint8_t>(value >> 16);
   } else if constexpr (F == PaintFormat::Rgba) {
-    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value),
-                                   static_cast<std::uint8_t>(value >> 8),
-                                   static_cast<std::uint8_t>(value >> 16), 0xFF};
-    std::memcpy(at, bytes, 4);
+    std::memcpy(at, &value, 4);  // R, G, B, A on a little-endian machine
   } else if constexpr (F == PaintFormat::Index8) {
     at[0] = static_cast<std::uint8_t>(value);
   } else if constexpr (F == PaintFormat::Index16) {
@@ -43,17 +40,16 @@ void withFormat(PaintFormat format, Body&& body) {
   }
 }
 
-// What every leaf is painted with in the image for k: its cluster's colour,
-// or its cluster's palette entry.
-std::vector<std::uint32_t> leafValues(const SplitTree& tree, std::uint32_t k, bool entries) {
+// What every rank is painted with in the image for k: its cluster's colour
+// (with alpha 255 for RGBA), or its cluster's palette entry.
+std::vector<std::uint32_t> rankValues(const SplitTree& tree, std::uint32_t k, PaintFormat format) {
   std::vector<std::uint32_t> values(tree.leafCount);
   const std::vector<std::uint32_t> nodes = entryNodes(tree, k);
   for (std::uint32_t e = 0; e < k; ++e) {
-    const std::uint32_t value = entries ? e : tree.colour[nodes[e]];
-    const std::uint32_t end = tree.endOf(nodes[e]);
-    for (std::uint32_t rank = tree.first[nodes[e]]; rank < end; ++rank) {
-      values[tree.leafAt[rank]] = value;
-    }
+    const std::uint32_t value = isIndexFormat(format)         ? e
+                                : format == PaintFormat::Rgba ? tree.colour[nodes[e]] | 0xFF000000u
+                                                              : tree.colour[nodes[e]];
+    std::fill(values.begin() + tree.first[nodes[e]], values.begin() + tree.endOf(nodes[e]), value);
   }
   return values;
 }
@@ -103,34 +99,38 @@ std::vector<PackedColor> paletteOf(const SplitTree& tree, std::uint32_t k) {
   return palette;
 }
 
-void paintImage(const SplitTree& tree, const std::vector<std::uint32_t>& pixelIds, std::uint32_t k,
-                const PaintTarget& target) {
-  const std::vector<std::uint32_t> values = leafValues(tree, k, isIndexFormat(target.format));
+void paintImage(const SplitTree& tree, const std::vector<std::uint32_t>& pixelRanks,
+                std::uint32_t k, const PaintTarget& target) {
+  const std::vector<std::uint32_t> values = rankValues(tree, k, target.format);
   withFormat(target.format, [&]<PaintFormat F>() {
     const unsigned bytes = bytesPerPixel(F);
-    const std::uint32_t* id = pixelIds.data();
+    const std::uint32_t* rank = pixelRanks.data();
+    const std::uint32_t* value = values.data();
     for (std::uint32_t y = 0; y < target.height; ++y) {
       std::uint8_t* row = target.data + y * target.rowStride;
-      for (std::uint32_t x = 0; x < target.width; ++x, row += bytes) put<F>(row, values[*id++]);
+      std::uint32_t x = 0;
+      if constexpr (F == PaintFormat::Rgb) {
+        // One 4-byte store a pixel, its fourth byte overwritten by the next
+        // pixel; the row's last pixel is written byte by byte.
+        for (; x + 1 < target.width; ++x, row += 3) std::memcpy(row, &value[*rank++], 4);
+      }
+      for (; x < target.width; ++x, row += bytes) put<F>(row, value[*rank++]);
     }
   });
 }
 
-PixelOrder::PixelOrder(const SplitTree& tree, const std::vector<std::uint32_t>& pixelIds) {
-  // A counting sort: each leaf's pixels go where its rank's pixels start.
-  std::vector<std::uint64_t> next(tree.leafCount);
-  for (std::uint32_t leaf = 0; leaf < tree.leafCount; ++leaf) {
-    next[leaf] = tree.pixelsBefore[tree.first[leaf]];
-  }
-  const std::size_t pixels = pixelIds.size();
+PixelOrder::PixelOrder(const SplitTree& tree, const std::vector<std::uint32_t>& pixelRanks) {
+  // A counting sort: each rank's pixels go where its pixels start.
+  std::vector<std::uint64_t> next(tree.pixelsBefore.begin(), tree.pixelsBefore.end() - 1);
+  const std::size_t pixels = pixelRanks.size();
   if (pixels <= (std::uint64_t{1} << 32)) {
     small_.resize(pixels);
     for (std::size_t p = 0; p < pixels; ++p) {
-      small_[next[pixelIds[p]]++] = static_cast<std::uint32_t>(p);
+      small_[next[pixelRanks[p]]++] = static_cast<std::uint32_t>(p);
     }
   } else {
     large_.resize(pixels);
-    for (std::size_t p = 0; p < pixels; ++p) large_[next[pixelIds[p]]++] = p;
+    for (std::size_t p = 0; p < pixels; ++p) large_[next[pixelRanks[p]]++] = p;
   }
 }
 

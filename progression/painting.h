@@ -39,7 +39,7 @@ void paintImage(const SplitTree& tree, const std::vector<std::uint32_t>& pixelId
 // one contiguous run, from its first pixel on.
 class PixelOrder {
  public:
-  PixelOrder(const SplitTree& tree, const std::vector<std::uint32_t>& pixelIds);
+  PixelOrder(const SplitTree& tree, const std::vector<std::uint32_t>& pixelRanks);
 
   // Paints the pixels of `node` with `value`: a colour for the RGB formats,
   // a palette entry for the index formats.

@@ -121,16 +121,9 @@ std::vector<std::uint32_t> entryNodes(const SplitTree& tree, std::uint32_t k) {
   return nodes;
 }
 
-std::vector<std::uint32_t> leafEntries(const SplitTree& tree, std::uint32_t k) {
-  std::vector<std::uint32_t> entries(tree.leafCount);
-  const std::vector<std::uint32_t> nodes = entryNodes(tree, k);
-  for (std::uint32_t e = 0; e < k; ++e) {
-    const std::uint32_t end = tree.endOf(nodes[e]);
-    for (std::uint32_t rank = tree.first[nodes[e]]; rank < end; ++rank) {
-      entries[tree.leafAt[rank]] = e;
-    }
-  }
-  return entries;
+void leavesToRanks(const SplitTree& tree, std::vector<std::uint32_t>& ids) {
+  const std::uint32_t* rank = tree.first.data();
+  for (std::uint32_t& id : ids) id = rank[id];
 }
 
 }  // namespace tavrel

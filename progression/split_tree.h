@@ -58,7 +58,7 @@ std::string pathLabel(const SplitTree& tree, std::uint32_t node);
 // The node behind every palette entry of the image for k (1 ≤ k ≤ leafCount).
 std::vector<std::uint32_t> entryNodes(const SplitTree& tree, std::uint32_t k);
 
-// The palette entry of every leaf in the image for k, by leaf id.
-std::vector<std::uint32_t> leafEntries(const SplitTree& tree, std::uint32_t k);
+// Turns colour numbers (leaf ids) into leaf ranks, in place.
+void leavesToRanks(const SplitTree& tree, std::vector<std::uint32_t>& ids);
 
 }  // namespace tavrel

@@ -27,10 +27,10 @@ namespace {
 // splits it has not shown yet.
 class Canvas {
  public:
-  Canvas(const SplitTree& tree, const std::vector<std::uint32_t>& pixelIds, std::uint32_t width,
+  Canvas(const SplitTree& tree, const std::vector<std::uint32_t>& pixelRanks, std::uint32_t width,
          std::uint32_t height)
-      : tree_(tree), order_(tree, pixelIds), width_(width), height_(height) {
-    buffers_.emplace_back(pixelIds.size() * 3, 0xFF);
+      : tree_(tree), order_(tree, pixelRanks), width_(width), height_(height) {
+    buffers_.emplace_back(pixelRanks.size() * 3, 0xFF);
   }
 
   void addSecondBuffer() { buffers_.emplace_back(buffers_[0].rgb.size(), 0xFF); }
@@ -298,6 +298,7 @@ int runSteps(ImageBuffer* input, ImageBuffer* output, const std::string& outputN
   std::unique_ptr<Canvas> canvas;
   std::unique_ptr<DumpWriter> writer;
   if (dumps) {
+    leavesToRanks(tree, histogram.pixelIds);
     canvas = std::make_unique<Canvas>(tree, histogram.pixelIds, input->width, input->height);
     histogram.pixelIds = std::vector<std::uint32_t>();
     // Writing a dump while the next step is painted needs a second core; on

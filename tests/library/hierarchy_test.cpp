@@ -91,7 +91,7 @@ TEST(Library, EveryImageMatchesTheCommandLinesDumps) {
 
     // Three cursors at once: RGB in padded rows, 8-bit and 32-bit indices.
     const std::size_t padded = photo.width * 3 + 5;
-    std::vector<std::uint8_t> rgbRows(h.outputSize(OutputFormat::Rgb, padded));
+    std::vector<std::uint8_t> rgbRows(h.outputSize(OutputFormat::Rgb, padded), 0xEE);
     std::vector<std::uint8_t> index8(h.outputSize(OutputFormat::Index8));
     std::vector<std::uint32_t> index32(photo.width * photo.height);
     const Output rgbOut{rgbRows.data(), rgbRows.size(), padded, OutputFormat::Rgb};
@@ -110,6 +110,13 @@ TEST(Library, EveryImageMatchesTheCommandLinesDumps) {
       ASSERT_EQ(ppm(photo, unpacked(h, k, rgbOut)), dump);
       ASSERT_EQ(ppm(photo, unpacked(h, k, index8Out)), dump);
       ASSERT_EQ(ppm(photo, unpacked(h, k, index32Out)), dump);
+    }
+    // From scratch into the cursor's rows; neither touched the bytes between.
+    h.paint(limit, rgbOut);
+    EXPECT_EQ(ppm(photo, unpacked(h, limit, rgbOut)), run.dumps.at(static_cast<int>(limit)));
+    for (std::size_t end = padded; end < rgbRows.size(); end += padded) {
+      ASSERT_EQ(std::string(rgbRows.begin() + end - 5, rgbRows.begin() + end),
+                "\xEE\xEE\xEE\xEE\xEE");
     }
     // The photo itself at k = colours, reached by a jump that repaints all.
     EXPECT_EQ(painted(h, n), photo.rgb);

@@ -1,0 +1,129 @@
+// The build's progress and stop: the fractions it reports, the tree it builds
+// while reporting, and a stop at every stage, on one thread and with the
+// second thread forced on (the sanitizer builds check that a stop leaks
+// nothing and leaves no thread running).
+#include "progression/merge_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace tavrel {
+namespace {
+
+struct ColourSet {
+  std::vector<PackedColor> colours;
+  std::vector<std::int64_t> counts;
+};
+
+// Distinct colours at random with photo-like counts; large enough that the
+// set-up and the merges each take many checks of the pacer.
+ColourSet randomColours(std::size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  ColourSet set;
+  std::vector<char> used(1 << 24, 0);
+  while (set.colours.size() < n) {
+    const PackedColor c = rng() & 0xFFFFFF;
+    if (used[c]) continue;
+    used[c] = 1;
+    set.colours.push_back(c);
+    set.counts.push_back(rng() % 4 ? 1 + rng() % 5 : 1 + rng() % 3000);
+  }
+  return set;
+}
+
+void expectSameTree(const MergeTree& got, const MergeTree& want) {
+  EXPECT_EQ(got.leafCount, want.leafCount);
+  EXPECT_EQ(got.colour, want.colour);
+  EXPECT_EQ(got.pixels, want.pixels);
+  EXPECT_EQ(got.cost, want.cost);
+  EXPECT_EQ(got.left, want.left);
+  EXPECT_EQ(got.right, want.right);
+}
+
+struct Setting {
+  const char* name;
+  unsigned threads;
+  EngineTest test;
+};
+const Setting kSettings[] = {
+    {"one thread", 1, {.progressEveryCheck = true}},
+    {"second thread", 2, {.progressEveryCheck = true}},
+    {"helper in step", 2, {.helperInStep = true, .progressEveryCheck = true}},
+};
+
+// A callback that always goes on: the same tree as without one, and the
+// fractions start at 0, never fall, come close to 1 before the end and end
+// at exactly 1. Also for the sets without a single merge.
+TEST(BuildProgress, ReportsWithoutChangingTheTree) {
+  const ColourSet sets[] = {{}, {{0x123456}, {7}}, randomColours(3000, 1)};
+  for (const ColourSet& set : sets) {
+    const MergeTree plain = buildMergeTree(set.colours, set.counts, 1);
+    for (const Setting& setting : kSettings) {
+      SCOPED_TRACE(std::string(setting.name) + ", " + std::to_string(set.colours.size()));
+      std::vector<double> seen;
+      const MergeTree reported =
+          buildMergeTree(set.colours, set.counts, setting.threads, setting.test, [&](double f) {
+            seen.push_back(f);
+            return true;
+          });
+      expectSameTree(reported, plain);
+      ASSERT_GE(seen.size(), 2u);
+      EXPECT_EQ(seen.front(), 0.0);
+      EXPECT_EQ(seen.back(), 1.0);
+      EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+      if (set.colours.size() > 1000) {
+        EXPECT_GT(seen.size(), 20u);
+        EXPECT_GT(seen[seen.size() - 2], 0.9);
+      }
+    }
+  }
+}
+
+// A false answer at the first call, in the set-up (among the first rows, with the
+// second thread's half running), in the middle of the merges, near their end
+// and at the final call: BuildStopped, and no call after the false answer.
+TEST(BuildProgress, StopsWhereverAsked) {
+  const ColourSet set = randomColours(3000, 2);
+  for (const Setting& setting : kSettings) {
+    // The set-up reports 0; its last quarter or so is the first rows.
+    int zeros = 0;
+    buildMergeTree(set.colours, set.counts, setting.threads, setting.test, [&](double f) {
+      zeros += f == 0.0;
+      return true;
+    });
+    ASSERT_GT(zeros, 8);
+    const struct {
+      const char* where;
+      std::function<bool(int call, double fraction)> now;
+    } stops[] = {
+        {"first call", [](int call, double) { return call == 1; }},
+        {"first rows", [&](int call, double) { return call == zeros * 3 / 4; }},
+        {"middle", [](int, double f) { return f >= 0.5; }},
+        {"near the end", [](int, double f) { return f >= 0.99; }},
+        {"final call", [](int, double f) { return f == 1.0; }},
+    };
+    for (const auto& stop : stops) {
+      SCOPED_TRACE(std::string(setting.name) + ", " + stop.where);
+      int calls = 0, callsAfterStop = 0;
+      double stoppedAt = -1.0;
+      EXPECT_THROW(buildMergeTree(set.colours, set.counts, setting.threads, setting.test,
+                                  [&](double f) {
+                                    if (stoppedAt >= 0.0) ++callsAfterStop;
+                                    if (!stop.now(++calls, f)) return true;
+                                    stoppedAt = f;
+                                    return false;
+                                  }),
+                   BuildStopped);
+      EXPECT_EQ(callsAfterStop, 0);
+      if (stop.where == std::string("first rows")) {
+        EXPECT_EQ(stoppedAt, 0.0);
+      } else if (stop.where == std::string("middle")) {
+        EXPECT_LT(stoppedAt, 0.6);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tavrel
