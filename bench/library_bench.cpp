@@ -68,6 +68,7 @@ Photo readPhoto(const std::string& path) {
 
 struct Process {
   double seconds = 0;
+  double cpuSeconds = 0;  // user and system, all threads: steadier on a shared machine
   double peakMb = 0;
   int status = -1;
 };
@@ -92,6 +93,8 @@ Process runProcess(const std::vector<std::string>& args, const std::string& dir)
   Process p;
   p.seconds = since(start);
   p.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  p.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
   p.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return p;
 }
@@ -127,7 +130,7 @@ void benchPhoto(const Options& o, const std::string& name) {
   std::printf("\n== %s\n", name.c_str());
 
   // Whole processes, interleaved: the library's build and the command line.
-  std::vector<double> libSeconds, cliSeconds, libPeak, cliPeak;
+  std::vector<double> libSeconds, cliSeconds, libCpu, cliCpu, libPeak, cliPeak;
   for (int run = 0; run < o.runs; ++run) {
     const Process lib = runProcess({o.self, "--build", path}, dir);
     const Process cli = runProcess({o.tavrel, "-Q0", "-C0", path, "out"}, dir);
@@ -135,6 +138,8 @@ void benchPhoto(const Options& o, const std::string& name) {
       std::printf("a run failed (%d, %d)\n", lib.status, cli.status);
     libSeconds.push_back(lib.seconds);
     cliSeconds.push_back(cli.seconds);
+    libCpu.push_back(lib.cpuSeconds);
+    cliCpu.push_back(cli.cpuSeconds);
     libPeak.push_back(lib.peakMb);
     cliPeak.push_back(cli.peakMb);
   }
@@ -146,6 +151,8 @@ void benchPhoto(const Options& o, const std::string& name) {
       *std::max_element(libSeconds.begin(), libSeconds.end()),
       *std::min_element(cliSeconds.begin(), cliSeconds.end()),
       *std::max_element(cliSeconds.begin(), cliSeconds.end()));
+  std::printf("build, CPU time           library %.3f s  command line -C0 %.3f s  ratio %.3f\n",
+              median(libCpu), median(cliCpu), median(libCpu) / median(cliCpu));
   std::printf("peak memory               library %.1f MB  command line -C0 %.1f MB\n",
               median(libPeak), median(cliPeak));
 
@@ -221,14 +228,21 @@ void benchPhoto(const Options& o, const std::string& name) {
   if (!o.before.empty()) {
     const std::string dumps = fs::exists("/dev/shm") ? "/dev/shm/tavrel-library-bench" : dir;
     fs::create_directories(dumps);
-    std::vector<double> now, before;
+    std::vector<double> now, before, nowCpu, beforeCpu;
     for (int run = 0; run < o.runs; ++run) {
-      now.push_back(runProcess({o.tavrel, "-Q0", "-C256", path, "out"}, dumps).seconds);
-      before.push_back(runProcess({o.before, "-Q0", "-C256", path, "out"}, dumps).seconds);
+      const Process a = runProcess({o.tavrel, "-Q0", "-C256", path, "out"}, dumps);
+      const Process b = runProcess({o.before, "-Q0", "-C256", path, "out"}, dumps);
+      now.push_back(a.seconds);
+      nowCpu.push_back(a.cpuSeconds);
+      before.push_back(b.seconds);
+      beforeCpu.push_back(b.cpuSeconds);
     }
     fs::remove_all(dumps);
-    std::printf("-C256                     now %.3f s  before %.3f s  ratio %.3f\n", median(now),
-                median(before), median(now) / median(before));
+    std::printf(
+        "-C256                     now %.3f s  before %.3f s  ratio %.3f;"
+        " CPU time %.3f s, %.3f s, ratio %.3f\n",
+        median(now), median(before), median(now) / median(before), median(nowCpu),
+        median(beforeCpu), median(nowCpu) / median(beforeCpu));
   }
   fs::remove_all(dir);
 }

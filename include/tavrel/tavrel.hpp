@@ -238,7 +238,8 @@ class TAVREL_API Cursor {
 
   std::uint32_t k() const noexcept;
   // Brings the buffer to the image for k + 1; false, with nothing painted,
-  // at k = colours().
+  // at k = colours(). InvalidArgument, with nothing painted, where k + 1
+  // entries do not fit the buffer's index format (257 for Index8).
   bool next();
   // Brings the buffer forward to the image for k (k() ≤ k ≤ colours()),
   // repainting only what changed; InvalidArgument otherwise.
