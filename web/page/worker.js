@@ -98,20 +98,28 @@ function palette(k) {
 
 // Paints the image for k into a buffer: by its cursor when k lies a few
 // steps ahead of it (each step repaints one cluster; many steps could cost
-// more than one pass), from scratch (a new cursor) otherwise.
+// more than one pass). Otherwise from scratch: with a new cursor when one is
+// wanted for the steps up to come (its construction sorts the pixels by
+// cluster, which costs more than the pass), by one plain pass when not.
 const CURSOR_STEPS = 64;
-function paintInto(image, k) {
+function paintInto(image, k, wantCursor) {
+  if (k === image.k) return;
   if (image.cursor !== 0 && k > image.k && k - image.k <= CURSOR_STEPS) {
     const status = M._tavrel_cursor_advance(image.cursor, k);
     if (status !== OK) fail("cursor", status);
-  } else if (k !== image.k) {
+  } else {
     M._tavrel_cursor_free(image.cursor);
     image.cursor = 0;
-    image.cursor = withScratch(4, (out) => {
-      const status = M._tavrel_cursor_new(hierarchy, k, PIXELS_OUT.rgba, image.buffer, imageSize, 0, out);
+    if (wantCursor) {
+      image.cursor = withScratch(4, (out) => {
+        const status = M._tavrel_cursor_new(hierarchy, k, PIXELS_OUT.rgba, image.buffer, imageSize, 0, out);
+        if (status !== OK) fail("paint", status);
+        return M.HEAPU32[out >> 2];
+      });
+    } else {
+      const status = M._tavrel_paint(hierarchy, k, PIXELS_OUT.rgba, image.buffer, imageSize, 0);
       if (status !== OK) fail("paint", status);
-      return M.HEAPU32[out >> 2];
-    });
+    }
   }
   image.k = k;
 }
@@ -119,14 +127,15 @@ function paintInto(image, k) {
 // The image for k, copied out for the page.
 function show(k) {
   if (k === back.k) [front, back] = [back, front];
-  paintInto(front, k);
+  // A step up wants the cursor; a jump is painted in one pass.
+  paintInto(front, k, k === front.k + 1);
   const pixels = M.HEAPU8.slice(front.buffer, front.buffer + imageSize);
   return { type: "image", k, pixels: pixels.buffer };
 }
 
 // After an answer: the back buffer to k - 1, by its cursor when it is behind.
 function prepareStepDown() {
-  if (front.k > 1) paintInto(back, front.k - 1);
+  if (front.k > 1) paintInto(back, front.k - 1, false);
 }
 
 // Palettes may repeat a colour, so the image for k can have fewer than k
