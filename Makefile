@@ -204,3 +204,41 @@ python-figure: build
 
 bench-python: build
 	/usr/bin/python3 bench/python_bench.py --build $(BUILD) --corpus $(CORPUS) $(BENCH_OPTS)
+
+# The page in the browser (web/): the library compiled to WebAssembly by
+# Debian's emscripten, installed here when missing (and only here), into
+# $(WEB_BUILD)/site with the page's files beside it. Debian's emscripten finds
+# its JavaScript parser through NODE_PATH when node is not Debian's own.
+WEB_BUILD ?= $(BUILD)/web
+WEB_PORT  ?= 8023
+WEB_ENV   := NODE_PATH=/usr/share/nodejs
+.PHONY: web web-tools web-node serve web-screenshot web-bench
+
+web: web-tools
+	$(WEB_ENV) emcmake $(CMAKE) -S web -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=Release
+	$(WEB_ENV) $(CMAKE) --build $(WEB_BUILD) -j $(JOBS)
+	@ls -l $(WEB_BUILD)/site
+
+web-tools:
+	@if ! command -v emcc >/dev/null 2>&1; then \
+	  sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
+	  $$sudo apt-get update && DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y emscripten; \
+	fi
+
+# puppeteer-core for the screenshot and the bench, at the versions locked in
+# web/package-lock.json; it drives Debian's chromium and downloads no browser.
+web-node:
+	@command -v chromium >/dev/null 2>&1 || { echo "chromium is missing: apt-get install chromium"; exit 1; }
+	@[ -d web/node_modules/puppeteer-core ] || npm ci --prefix web --no-audit --no-fund
+
+serve: web
+	PORT=$(WEB_PORT) node web/tools/serve.mjs $(WEB_BUILD)/site
+
+web-screenshot: web web-node build
+	node --no-experimental-fetch web/tools/screenshot.mjs $(WEB_BUILD)/site $(SAMPLE) docs/web.png
+
+# Speed of the page on a photo (default: the garden of the corpus) against
+# the command line's -C0 on the same file, and the page's download size.
+WEB_PHOTO ?= $(CORPUS)/garden-1024x768.ppm
+web-bench: web web-node build
+	node --no-experimental-fetch web/tools/bench.mjs $(WEB_BUILD)/site $(BUILD)/tavrel $(WEB_PHOTO)

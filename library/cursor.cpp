@@ -17,8 +17,10 @@ void applyStep(const Cursor::State& c, std::uint32_t step) {
     // The left child keeps the split cluster's entry; the right one is new.
     c.order.paint(t, right, step + 1, c.target);
   } else {
-    c.order.paint(t, left, t.colour[left], c.target);
-    c.order.paint(t, right, t.colour[right], c.target);
+    // RGBA pixels carry alpha 255, as painting from scratch writes them.
+    const std::uint32_t alpha = c.target.format == PaintFormat::Rgba ? 0xFF000000u : 0;
+    c.order.paint(t, left, t.colour[left] | alpha, c.target);
+    c.order.paint(t, right, t.colour[right] | alpha, c.target);
   }
 }
 
