@@ -37,8 +37,8 @@ void ProgressMeter::report(double fraction, bool forced) {
 
 ColourHistogram countColours(const PixelRows& pixels, bool keepPixelIds, ProgressMeter& progress) {
   const std::size_t total = static_cast<std::size_t>(pixels.width) * pixels.height;
-  HistogramBuilder builder(keepPixelIds ? total : 0);
   progress.report(0.0, true);
+  HistogramBuilder builder(keepPixelIds ? total : 0);
   std::size_t done = 0;
   for (std::uint32_t y = 0; y < pixels.height; ++y) {
     const std::uint8_t* row = pixels.data + y * pixels.rowStride;

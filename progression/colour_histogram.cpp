@@ -13,7 +13,10 @@ std::size_t hash(std::uint32_t key) {
 
 HistogramBuilder::HistogramBuilder(std::size_t pixels)
     : keys_(1024, 0), values_(1024, 0), mask_(1023) {
-  histogram_.pixelIds.resize(pixels);
+  // Reserved, not filled: the pages are touched as the pixels are counted,
+  // so a large image has no long silent start.
+  histogram_.pixelIds.reserve(pixels);
+  keepIds_ = pixels > 0;
 }
 
 std::uint32_t HistogramBuilder::find(PackedColor colour) {
@@ -48,7 +51,6 @@ void HistogramBuilder::grow() {
 }
 
 void HistogramBuilder::add(const std::uint8_t* pixels, std::size_t count, unsigned bytesPerPixel) {
-  const bool keepIds = !histogram_.pixelIds.empty();
   // A run of one colour, as in flat areas, is looked up once.
   PackedColor last = 0xFFFFFFFFu;
   std::uint32_t lastId = 0;
@@ -60,7 +62,7 @@ void HistogramBuilder::add(const std::uint8_t* pixels, std::size_t count, unsign
       lastId = find(colour);
     }
     ++histogram_.counts[lastId];
-    if (keepIds) histogram_.pixelIds[next_++] = lastId;
+    if (keepIds_) histogram_.pixelIds.push_back(lastId);
   }
 }
 

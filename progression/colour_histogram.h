@@ -34,7 +34,7 @@ class HistogramBuilder {
   void grow();
 
   ColourHistogram histogram_;
-  std::size_t next_ = 0;  // the next pixel's place in pixelIds
+  bool keepIds_ = false;
   // Open addressing from a 24-bit colour to its number; key 0 marks a free
   // slot, so keys are stored as colour + 1.
   std::vector<std::uint32_t> keys_;
