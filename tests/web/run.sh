@@ -1,5 +1,5 @@
 #!/bin/sh
-# run.sh SOURCE WEBBUILD build|tree PRINTER|page BINARY
+# run.sh SOURCE WEBBUILD build | tree PRINTER | page BINARY
 # Builds the page's WebAssembly, or runs one of its tests under node. Exits
 # 77 (skipped) when a tool it needs is not installed.
 set -eu
@@ -16,15 +16,12 @@ case $mode in
     command -v emcmake >/dev/null 2>&1 || skip "emscripten is not installed (make web installs it)"
     emcmake cmake -S "$source/web" -B "$webbuild" -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build "$webbuild" -j 2 ;;
-  tree)
+  tree|page)
     [ -f "$TAVREL_SITE/tavrel.wasm" ] || skip "the page was not built"
-    TAVREL_TREE_PRINT=$4 exec $node --test-reporter=spec "$source/tests/web/tree_test.mjs" ;;
-  page)
-    [ -f "$TAVREL_SITE/tavrel.wasm" ] || skip "the page was not built"
-    command -v chromium >/dev/null 2>&1 || skip "chromium is not installed"
-    if [ ! -d "$source/web/node_modules/puppeteer-core" ]; then
-      command -v npm >/dev/null 2>&1 || skip "npm is not installed"
-      npm ci --prefix "$source/web" --no-audit --no-fund
+    if [ "$mode" = page ]; then
+      command -v chromium >/dev/null 2>&1 || skip "chromium is not installed"
+      [ -d "$source/web/node_modules/puppeteer-core" ] || { command -v npm >/dev/null 2>&1 || skip "npm is not installed"
+        npm ci --prefix "$source/web" --no-audit --no-fund; }
     fi
-    TAVREL_BINARY=$4 exec $node --test-reporter=spec "$source/tests/web/page_test.mjs" ;;
+    TAVREL_TREE_PRINT=$4 TAVREL_BINARY=$4 exec $node --test-reporter=spec "$source/tests/web/${mode}_test.mjs" ;;
 esac
