@@ -2,8 +2,7 @@
 # The installed program and library: a staged `cmake --install` and, where
 # the Debian tools are present, the three packages CPack builds. Each must
 # hold its files with the usual modes; the binary must run, the library must
-# export its interface and nothing else, and the packaged development files
-# must build a program that runs on the packaged library.
+# export its interface and nothing else.
 # Arguments: cmake cpack build-dir source-dir version bindir mandir libdir
 #            includedir (absolute) libdir (under the prefix) build-type
 set -eu
@@ -50,8 +49,9 @@ sed -n '/^The usage text lists the options/,/^\.EE/p' "$man" | sed '1,/^\.EX/d;/
   > "$work/man-options"
 grep -a '^ ' "$usage" | cmp -s - "$work/man-options" || fail "man page option list"
 head -n 1 "$man" | grep -q "^\.TH TAVREL 1 .* \"Tavrel $version\" " || fail "man page title"
-if command -v mandoc > /dev/null; then [ -z "$(mandoc -T lint "$man" 2>&1)" ] || fail mandoc; fi
-if command -v groff > /dev/null; then [ -z "$(groff -man -ww -z "$man" 2>&1)" ] || fail groff; fi
+
+# (Package metadata, folder modes, copyright files and the man page's markup
+# are lintian's to check.)
 
 # Modes, paths and link targets of everything a plain install writes.
 stage=$work/stage
@@ -92,29 +92,14 @@ lib=./usr/$relative_libdir
 for package in tavrel libtavrel0 libtavrel-dev; do
   deb=$work/deb/${package}_${version}_$arch.deb
   [ -f "$deb" ] || fail "no package $package"
-  dpkg-deb --field "$deb" Package Version Priority Maintainer > "$work/fields"
-  printf '%s\n' "Package: $package" "Version: $version" "Priority: optional" \
-    "Maintainer: Tavrel developers <tavrel@example.org>" | cmp -s - "$work/fields" \
-    || fail "$package: fields"
-  dpkg-deb --contents "$deb" | awk '$1 ~ /^d/ && $1 $2 != "drwxr-xr-xroot/root" { exit 1 }' \
-    || fail "$package: folders"
   dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6, $7, $8 }' | sort \
     > "$work/$package.files"
   dpkg-deb --extract "$deb" "$work/root"
-  cmp -s "$work/root/usr/share/doc/$package/copyright" "$source/packaging/copyright" \
-    || fail "$package: copyright"
 done
 
 # The program, as before the library: it links the engine statically.
 deb=$work/deb/tavrel_${version}_$arch.deb
-[ "$(dpkg-deb --field "$deb" Section)" = graphics ] || fail "tavrel: Section"
-depends=$(dpkg-deb --field "$deb" Depends)  # read off the binary by dpkg-shlibdeps
-case $depends in *libtavrel*) fail "tavrel: Depends: $depends" ;;
-  *"libc6 (>= "*"libstdc++6 (>= "* | *"libstdc++6 (>= "*"libc6 (>= "*) ;;
-  *) fail "Depends: $depends" ;; esac
-[ "$(dpkg-deb --field "$deb" Description | head -n 2)" = "Nested colour-reduction progressions \
-of a photo
- Tavrel turns one colour photo in raw PPM format into a progression of" ] || fail "Description"
+case $(dpkg-deb --field "$deb" Depends) in *libtavrel*) fail "tavrel: depends on the library" ;; esac
 sort > "$work/expected" << END
 -rwxr-xr-x root/root ./usr/bin/tavrel  
 -rw-r--r-- root/root ./usr/share/doc/tavrel/changelog.gz  
@@ -128,9 +113,6 @@ check_binary "$work/root/usr/bin/tavrel"
 # The shared library: its shlibs file, and libc's ldconfig trigger instead of
 # maintainer scripts.
 deb=$work/deb/libtavrel0_${version}_$arch.deb
-[ "$(dpkg-deb --field "$deb" Section)" = libs ] || fail "libtavrel0: Section"
-case $(dpkg-deb --field "$deb" Depends) in *"libc6 (>= "*"libstdc++6 (>= "*) ;;
-  *) fail "libtavrel0: Depends" ;; esac
 sort > "$work/expected" << END
 lrwxrwxrwx root/root $lib/libtavrel.so.0 -> libtavrel.so.$version
 -rw-r--r-- root/root $lib/libtavrel.so.$version  
@@ -145,10 +127,9 @@ dpkg-deb --control "$deb" "$work/control"
 grep -qx 'activate-noawait ldconfig' "$work/control/triggers" || fail "ldconfig trigger"
 check_library "$work/root/$lib/libtavrel.so.$version"
 
-# The development files, and a program built with them that runs.
+# The development files (a program built with them: examples_test.sh).
 deb=$work/deb/libtavrel-dev_${version}_$arch.deb
-[ "$(dpkg-deb --field "$deb" Section Depends)" = "Section: libdevel
-Depends: libtavrel0 (= $version)" ] || fail "libtavrel-dev: Section or Depends"
+[ "$(dpkg-deb --field "$deb" Depends)" = "libtavrel0 (= $version)" ] || fail "libtavrel-dev: Depends"
 sort > "$work/expected" << END
 -rw-r--r-- root/root ./usr/include/tavrel/export.h  
 -rw-r--r-- root/root ./usr/include/tavrel/tavrel.h  
@@ -165,11 +146,3 @@ lrwxrwxrwx root/root $lib/libtavrel.so -> libtavrel.so.0
 END
 cmp -s "$work/expected" "$work/libtavrel-dev.files" || fail "libtavrel-dev: contents"
 grep -qx "prefix=/usr" "$work/root/$lib/pkgconfig/tavrel.pc" || fail "packaged tavrel.pc prefix"
-flags=${TAVREL_EXAMPLE_FLAGS:-}  # a sanitizer build's library needs its runtime
-"$cmake" -S "$source/examples" -B "$work/examples" -DCMAKE_PREFIX_PATH="$work/root/usr" \
-  -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" > "$work/log" 2>&1 \
-  && "$cmake" --build "$work/examples" --target quality_curve >> "$work/log" 2>&1 \
-  || { cat "$work/log"; fail "an example built with the packaged files"; }
-LD_LIBRARY_PATH="$work/root/$lib" "$work/examples/quality_curve" "$source/tests/data/four.ppm" \
-  > "$work/curve" || fail "the example on the packaged library"
-head -n 1 "$work/curve" | grep -q "^tavrel $version: " || fail "the packaged library's version"

@@ -6,30 +6,14 @@ import subprocess
 
 import numpy as np
 import pytest
+from PIL import Image
 
 import tavrel
 
 
 def read_ppm(path):
-    """A raw P6 file with maximum value 255 as an H x W x 3 uint8 array."""
-    with open(path, "rb") as f:
-        data = f.read()
-    fields, pos = [], 0
-    while len(fields) < 4:
-        while data[pos : pos + 1].isspace():
-            pos += 1
-        if data[pos : pos + 1] == b"#":
-            pos = data.index(b"\n", pos)
-            continue
-        end = pos
-        while not data[end : end + 1].isspace():
-            end += 1
-        fields.append(data[pos:end])
-        pos = end
-    assert fields[0] == b"P6" and fields[3] == b"255", path
-    width, height = int(fields[1]), int(fields[2])
-    body = data[pos + 1 : pos + 1 + width * height * 3]
-    return np.frombuffer(body, np.uint8).reshape(height, width, 3)
+    with Image.open(path) as image:
+        return np.asarray(image)
 
 
 def random_image(seed, height, width, levels=256):
@@ -37,6 +21,13 @@ def random_image(seed, height, width, levels=256):
     rng = np.random.default_rng(seed)
     values = rng.integers(0, levels, size=(height, width, 3)) * (255 // max(levels - 1, 1))
     return values.astype(np.uint8)
+
+
+def run_binary(folder, *options):
+    """The command line on the sample photo in `folder`, its dumps named *_sample.ppm."""
+    os.symlink(os.environ["TAVREL_SAMPLE"], folder / "input.ppm")
+    command = [os.environ["TAVREL_BINARY"], *options, "input.ppm", "sample"]
+    return subprocess.run(command, cwd=folder, capture_output=True, text=True, check=True).stdout
 
 
 @pytest.fixture(scope="module")
@@ -50,14 +41,8 @@ def sample_tree(sample):
 
 
 @pytest.fixture(scope="module")
-def sample_dumps(sample, tmp_path_factory):
+def sample_dumps(tmp_path_factory):
     """dump k of `tavrel -C256` on the sample photo, by k."""
     folder = tmp_path_factory.mktemp("dumps")
-    os.symlink(os.environ["TAVREL_SAMPLE"], folder / "input.ppm")
-    run = subprocess.run(
-        [os.environ["TAVREL_BINARY"], "-Q0", "-C256", "input.ppm", "sample"],
-        cwd=folder,
-        capture_output=True,
-    )
-    assert run.returncode == 0, run.stderr
+    run_binary(folder, "-Q0", "-C256")
     return {k: read_ppm(folder / f"dump{k}_sample.ppm") for k in range(2, 257)}
