@@ -30,10 +30,16 @@ void orderSplits(SplitTree& t) {
   const std::uint32_t steps = t.leafCount - 1;
   t.splitNode.reserve(steps);
   t.splitEntry.reserve(steps);
+  t.leafEntry.resize(t.leafCount);
   std::priority_queue<FrontierEntry, std::vector<FrontierEntry>, SplitsLater> frontier;
   auto enter = [&](std::uint32_t node, std::uint32_t entry) {
-    // A leaf is never split: there are as many steps as merges.
-    if (!t.isLeaf(node)) frontier.push({t.costOf(node), t.first[node], node, entry});
+    // A leaf is never split: there are as many steps as merges. Its entry
+    // is the one it keeps once every node is split.
+    if (t.isLeaf(node)) {
+      t.leafEntry[t.first[node]] = entry;
+    } else {
+      frontier.push({t.costOf(node), t.first[node], node, entry});
+    }
   };
   enter(t.root(), 0);
   for (std::uint32_t step = 0; step < steps; ++step) {
@@ -52,7 +58,7 @@ void orderSplits(SplitTree& t) {
 std::size_t SplitTree::memoryBytes() const {
   return bytesOf(colour) + bytesOf(left) + bytesOf(right) + bytesOf(cost) + bytesOf(first) +
          bytesOf(last) + bytesOf(pixelsBefore) + bytesOf(leafAt) + bytesOf(splitNode) +
-         bytesOf(splitEntry);
+         bytesOf(splitEntry) + bytesOf(leafEntry);
 }
 
 SplitTree layOutTree(MergeTree&& tree) {

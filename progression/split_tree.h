@@ -29,6 +29,7 @@ struct SplitTree {
   std::vector<std::uint32_t> leafAt;        // per rank: the leaf there
   std::vector<std::uint32_t> splitNode;     // per step: the node it splits
   std::vector<std::uint32_t> splitEntry;    // per step: that node's palette entry
+  std::vector<std::uint32_t> leafEntry;     // per rank: its palette entry for k = leafCount
 
   std::uint32_t nodeCount() const { return static_cast<std::uint32_t>(colour.size()); }
   std::uint32_t root() const { return nodeCount() - 1; }
