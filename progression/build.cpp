@@ -64,7 +64,9 @@ SplitTree buildSplitTree(ColourHistogram& histogram, unsigned threads, ProgressM
                                     progress.wanted() ? merges : BuildProgress{});
     histogram.colours = {};
     histogram.counts = {};
-    SplitTree laidOut = layOutTree(std::move(tree));
+    // The layout's share, reported through the same throttle.
+    const LayoutProgress layout = [&](double fraction) { progress.report(0.98 + 0.02 * fraction); };
+    SplitTree laidOut = layOutTree(std::move(tree), progress.wanted() ? layout : LayoutProgress{});
     progress.report(1.0, true);
     return laidOut;
   } catch (const BuildStopped&) {

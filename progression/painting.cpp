@@ -44,6 +44,16 @@ void withFormat(PaintFormat format, Body&& body) {
 // (with alpha 255 for RGBA), or its cluster's palette entry.
 std::vector<std::uint32_t> rankValues(const SplitTree& tree, std::uint32_t k, PaintFormat format) {
   std::vector<std::uint32_t> values(tree.leafCount);
+  if (k == tree.leafCount) {
+    // Every leaf its own cluster: one pass over the ranks, without walking
+    // the splits to find each leaf's entry.
+    for (std::uint32_t r = 0; r < k; ++r) {
+      values[r] = isIndexFormat(format)         ? tree.leafEntry[r]
+                  : format == PaintFormat::Rgba ? tree.colour[tree.leafAt[r]] | 0xFF000000u
+                                                : tree.colour[tree.leafAt[r]];
+    }
+    return values;
+  }
   const std::vector<std::uint32_t> nodes = entryNodes(tree, k);
   for (std::uint32_t e = 0; e < k; ++e) {
     const std::uint32_t value = isIndexFormat(format)         ? e
@@ -101,11 +111,14 @@ std::vector<PackedColor> paletteOf(const SplitTree& tree, std::uint32_t k) {
 
 void paintImage(const SplitTree& tree, const std::vector<std::uint32_t>& pixelRanks,
                 std::uint32_t k, const PaintTarget& target) {
-  const std::vector<std::uint32_t> values = rankValues(tree, k, target.format);
+  // Indices for k = leafCount are stored with the tree; no table to build.
+  const bool stored = k == tree.leafCount && isIndexFormat(target.format);
+  const std::vector<std::uint32_t> values =
+      stored ? std::vector<std::uint32_t>{} : rankValues(tree, k, target.format);
   withFormat(target.format, [&]<PaintFormat F>() {
     const unsigned bytes = bytesPerPixel(F);
     const std::uint32_t* rank = pixelRanks.data();
-    const std::uint32_t* value = values.data();
+    const std::uint32_t* value = stored ? tree.leafEntry.data() : values.data();
     for (std::uint32_t y = 0; y < target.height; ++y) {
       std::uint8_t* row = target.data + y * target.rowStride;
       std::uint32_t x = 0;

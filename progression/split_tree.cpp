@@ -26,17 +26,33 @@ struct SplitsLater {
   }
 };
 
-void orderSplits(SplitTree& t) {
+// Steps between two progress calls: a fraction of a millisecond.
+constexpr std::uint32_t kStepsPerReport = 4096;
+
+// The layout's loops over nodes are quick; the split order, a heap of up to
+// n entries, takes most of its time.
+constexpr double kSplitOrderStart = 0.3;
+
+void orderSplits(SplitTree& t, const LayoutProgress& progress) {
   const std::uint32_t steps = t.leafCount - 1;
   t.splitNode.reserve(steps);
   t.splitEntry.reserve(steps);
+  t.leafEntry.resize(t.leafCount);
   std::priority_queue<FrontierEntry, std::vector<FrontierEntry>, SplitsLater> frontier;
   auto enter = [&](std::uint32_t node, std::uint32_t entry) {
-    // A leaf is never split: there are as many steps as merges.
-    if (!t.isLeaf(node)) frontier.push({t.costOf(node), t.first[node], node, entry});
+    // A leaf is never split: there are as many steps as merges. Its entry
+    // is the one it keeps once every node is split.
+    if (t.isLeaf(node)) {
+      t.leafEntry[t.first[node]] = entry;
+    } else {
+      frontier.push({t.costOf(node), t.first[node], node, entry});
+    }
   };
   enter(t.root(), 0);
   for (std::uint32_t step = 0; step < steps; ++step) {
+    if (progress && step % kStepsPerReport == 0) {
+      progress(kSplitOrderStart + (1.0 - kSplitOrderStart) * step / steps);
+    }
     const FrontierEntry top = frontier.top();
     frontier.pop();
     t.splitNode.push_back(top.node);
@@ -52,10 +68,10 @@ void orderSplits(SplitTree& t) {
 std::size_t SplitTree::memoryBytes() const {
   return bytesOf(colour) + bytesOf(left) + bytesOf(right) + bytesOf(cost) + bytesOf(first) +
          bytesOf(last) + bytesOf(pixelsBefore) + bytesOf(leafAt) + bytesOf(splitNode) +
-         bytesOf(splitEntry);
+         bytesOf(splitEntry) + bytesOf(leafEntry);
 }
 
-SplitTree layOutTree(MergeTree&& tree) {
+SplitTree layOutTree(MergeTree&& tree, const LayoutProgress& progress) {
   SplitTree t;
   const std::uint32_t n = tree.leafCount;
   const std::uint32_t nodes = tree.nodeCount();
@@ -70,6 +86,7 @@ SplitTree layOutTree(MergeTree&& tree) {
   for (std::uint32_t m = 0; m + n < nodes; ++m) {
     t.last[m] = below(tree.left[m]) + below(tree.right[m]);
   }
+  if (progress) progress(0.1);
   // Parents before children (creation order backwards): the left child
   // starts where its parent does, the right one after the left's colours.
   for (std::uint32_t node = nodes; node-- > n;) {
@@ -79,6 +96,7 @@ SplitTree layOutTree(MergeTree&& tree) {
     t.first[r] = t.first[node] + below(l);
     t.last[m] = t.first[node] + t.last[m] - 1;
   }
+  if (progress) progress(0.2);
   for (std::uint32_t leaf = 0; leaf < n; ++leaf) t.leafAt[t.first[leaf]] = leaf;
   std::uint64_t total = 0;
   for (std::uint32_t rank = 0; rank < n; ++rank) {
@@ -92,7 +110,8 @@ SplitTree layOutTree(MergeTree&& tree) {
   t.colour = std::move(tree.colour);
   t.left = std::move(tree.left);
   t.right = std::move(tree.right);
-  orderSplits(t);
+  if (progress) progress(kSplitOrderStart);
+  orderSplits(t, progress);
   return t;
 }
 

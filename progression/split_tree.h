@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ struct SplitTree {
   std::vector<std::uint32_t> leafAt;        // per rank: the leaf there
   std::vector<std::uint32_t> splitNode;     // per step: the node it splits
   std::vector<std::uint32_t> splitEntry;    // per step: that node's palette entry
+  std::vector<std::uint32_t> leafEntry;     // per rank: its palette entry for k = leafCount
 
   std::uint32_t nodeCount() const { return static_cast<std::uint32_t>(colour.size()); }
   std::uint32_t root() const { return nodeCount() - 1; }
@@ -48,9 +50,13 @@ struct SplitTree {
   std::size_t memoryBytes() const;
 };
 
+// Called with the fraction of the layout done, every few thousand nodes; it
+// may throw to stop the layout.
+using LayoutProgress = std::function<void(double)>;
+
 // Lays the tree out and orders its splits; the merge tree is consumed so that
 // its memory goes as the layout's comes.
-SplitTree layOutTree(MergeTree&& tree);
+SplitTree layOutTree(MergeTree&& tree, const LayoutProgress& progress = {});
 
 // "R", then 1 for each step down to a left child and 0 for a right child.
 std::string pathLabel(const SplitTree& tree, std::uint32_t node);

@@ -118,8 +118,20 @@ TEST(Library, EveryImageMatchesTheCommandLinesDumps) {
       ASSERT_EQ(std::string(rgbRows.begin() + end - 5, rgbRows.begin() + end),
                 "\xEE\xEE\xEE\xEE\xEE");
     }
-    // The photo itself at k = colours, reached by a jump that repaints all.
+    // The photo itself at k = colours, painted from scratch in every format
+    // that can hold n entries, and reached by a jump that repaints all.
     EXPECT_EQ(painted(h, n), photo.rgb);
+    for (const OutputFormat format :
+         {OutputFormat::Rgba, OutputFormat::Index8, OutputFormat::Index16, OutputFormat::Index32}) {
+      if ((format == OutputFormat::Index8 && n > 256) ||
+          (format == OutputFormat::Index16 && n > 65536)) {
+        continue;
+      }
+      std::vector<std::uint8_t> out(h.outputSize(format));
+      const Output whole{out.data(), out.size(), 0, format};
+      h.paint(n, whole);
+      EXPECT_EQ(unpacked(h, n, whole), photo.rgb) << static_cast<int>(format);
+    }
     index32Cursor.advanceTo(n);
     EXPECT_EQ(unpacked(h, n, index32Out), photo.rgb);
     EXPECT_FALSE(index32Cursor.next());

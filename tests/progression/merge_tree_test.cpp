@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+
+#include "progression/split_tree.h"
 
 namespace tavrel {
 namespace {
@@ -125,6 +128,34 @@ TEST(BuildProgress, StopsWhereverAsked) {
         EXPECT_LT(stoppedAt, 0.6);
       }
     }
+  }
+}
+
+// The layout reports as it orders the splits: fractions that never fall,
+// from its loops to near 1, the same layout as without a callback, and a
+// throw from the callback ends it at once.
+TEST(LayoutProgress, ReportsThroughTheSplitOrderAndStops) {
+  const ColourSet set = randomColours(20000, 3);
+  const MergeTree tree = buildMergeTree(set.colours, set.counts, 1);
+  const SplitTree plain = layOutTree(MergeTree(tree));
+  std::vector<double> fractions;
+  const SplitTree reported = layOutTree(MergeTree(tree), [&](double f) { fractions.push_back(f); });
+  EXPECT_EQ(reported.splitNode, plain.splitNode);
+  EXPECT_EQ(reported.leafEntry, plain.leafEntry);
+  ASSERT_GT(fractions.size(), 4u);  // 20,000 splits, a call every few thousand
+  EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+  EXPECT_GE(fractions.front(), 0.0);
+  EXPECT_GT(fractions.back(), 0.8);
+  EXPECT_LT(fractions.back(), 1.0);
+  struct Stop {};
+  for (std::size_t at : {std::size_t{0}, fractions.size() - 1}) {
+    std::size_t calls = 0;
+    EXPECT_THROW(layOutTree(MergeTree(tree),
+                            [&](double) {
+                              if (calls++ == at) throw Stop{};
+                            }),
+                 Stop);
+    EXPECT_EQ(calls, at + 1);
   }
 }
 
