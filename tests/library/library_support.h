@@ -48,10 +48,10 @@ inline std::vector<std::uint8_t> relaid(const Photo& photo, unsigned bytes, std:
 }
 
 // A run of the real binary, -Q3 -C<limit> on the photo: its step lines and
-// the bodies of its dumps by colour count.
+// the pixel bytes of its dumps by colour count.
 struct CommandLineRun {
   std::vector<std::string> pixelLines, colourLines, pathLines;
-  std::map<int, std::string> dumps;  // whole files
+  std::map<std::uint32_t, std::vector<std::uint8_t>> dumps;
 };
 
 inline CommandLineRun runCommandLine(const std::string& photo, int limit) {
@@ -68,9 +68,9 @@ inline CommandLineRun runCommandLine(const std::string& photo, int limit) {
     if (line.starts_with("Path : ")) run.pathLines.push_back(line.substr(7));
   }
   for (int k = 2; k <= limit; ++k) {
-    const std::string dump = readFile(dir.file("dump" + std::to_string(k) + "_out.ppm"));
-    if (dump.empty()) break;
-    run.dumps[k] = dump;  // header and body
+    const Photo dump = readPhoto(dir.file("dump" + std::to_string(k) + "_out.ppm"));
+    if (dump.rgb.empty()) break;
+    run.dumps[k] = dump.rgb;
   }
   return run;
 }
