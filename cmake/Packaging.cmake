@@ -137,14 +137,18 @@ by the pixel counts of the two clusters), then undoes the merges top-down and
 writes one image for every colour count from 2 up to the count asked for.
 Every image refines the palette of the one before it.")
 
+# What both library packages say first.
+set(tavrel_library_lead
+    "Tavrel builds the cluster tree of a photo's colours once, from pixels in
+memory, and then answers for any number of colours: the palette, the image
+painted into the caller's buffer, the mean colour difference of every size.
+${tavrel_what_it_does}")
+
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libtavrel0)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
     "nested colour reduction of a photo - shared library
-Tavrel builds the cluster tree of a photo's colours once, from pixels in
-memory, and then answers for any number of colours: the palette, the image
-painted into the caller's buffer, the mean colour difference of every size.
-${tavrel_what_it_does}
+${tavrel_library_lead}
 .
 This package holds the shared library.")
 # The shlibs file: a program built against this version needs at least it.
@@ -165,10 +169,7 @@ set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libtavrel0 (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_DEV_DESCRIPTION
     "nested colour reduction of a photo - development files
-Tavrel builds the cluster tree of a photo's colours once, from pixels in
-memory, and then answers for any number of colours: the palette, the image
-painted into the caller's buffer, the mean colour difference of every size.
-${tavrel_what_it_does}
+${tavrel_library_lead}
 .
 This package holds the C++ header tavrel/tavrel.hpp, the C header
 tavrel/tavrel.h, the CMake package (find_package(tavrel) gives the target
