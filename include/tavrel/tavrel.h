@@ -30,7 +30,10 @@ typedef enum tavrel_status {
 
 typedef enum tavrel_pixel_format {
   TAVREL_PIXELS_RGB = 0, /* 3 bytes a pixel */
-  TAVREL_PIXELS_RGBX = 1 /* 4 bytes a pixel, the fourth ignored */
+  TAVREL_PIXELS_RGBX = 1, /* 4 bytes a pixel, the fourth ignored */
+  /* Not a format: it makes every int a valid value of the type, so that a
+   * wrong one is refused with TAVREL_INVALID_ARGUMENT, not undefined. */
+  TAVREL_PIXEL_FORMAT_MAX_ENUM = 0x7fffffff
 } tavrel_pixel_format;
 
 typedef enum tavrel_output_format {
@@ -38,7 +41,8 @@ typedef enum tavrel_output_format {
   TAVREL_OUTPUT_RGBA = 1,    /* alpha 255 */
   TAVREL_OUTPUT_INDEX8 = 2,  /* k up to 256 */
   TAVREL_OUTPUT_INDEX16 = 3, /* k up to 65,536 */
-  TAVREL_OUTPUT_INDEX32 = 4
+  TAVREL_OUTPUT_INDEX32 = 4,
+  TAVREL_OUTPUT_FORMAT_MAX_ENUM = 0x7fffffff /* not a format; as above */
 } tavrel_output_format;
 
 typedef struct tavrel_hierarchy tavrel_hierarchy;
