@@ -74,6 +74,16 @@ std::optional<tavrel::OutputFormat> outputFormat(const tavrel_output_format& for
   return std::nullopt;
 }
 
+tavrel::Remap remapOf(const tavrel_remap& remap) {
+  switch (rawValue(remap)) {
+    case TAVREL_REMAP_CLUSTER:
+      return tavrel::Remap::Cluster;
+    case TAVREL_REMAP_NEAREST:
+      return tavrel::Remap::Nearest;
+  }
+  invalid("unknown remap");
+}
+
 tavrel::Output output(const tavrel_output_format& format, void* out, size_t size,
                       size_t rowStride) {
   const std::optional<tavrel::OutputFormat> f = outputFormat(format);
@@ -171,6 +181,12 @@ tavrel_status tavrel_paint(const tavrel_hierarchy* h, uint32_t k, tavrel_output_
   return guarded([&] { of(h).paint(k, output(format, out, size, row_stride)); });
 }
 
+tavrel_status tavrel_paint_remapped(const tavrel_hierarchy* h, uint32_t k, tavrel_remap remap,
+                                    tavrel_output_format format, void* out, size_t size,
+                                    size_t row_stride) {
+  return guarded([&] { of(h).paint(k, output(format, out, size, row_stride), remapOf(remap)); });
+}
+
 tavrel_status tavrel_cursor_new(const tavrel_hierarchy* h, uint32_t k, tavrel_output_format format,
                                 void* out, size_t size, size_t row_stride, tavrel_cursor** cursor) {
   return guarded([&] {
@@ -218,19 +234,31 @@ tavrel_status tavrel_path_label(const tavrel_hierarchy* h, uint32_t step, char* 
 
 tavrel_status tavrel_mean_delta_e(const tavrel_hierarchy* h, uint32_t kmax, double* out,
                                   size_t count) {
+  return tavrel_mean_delta_e_remapped(h, TAVREL_REMAP_CLUSTER, kmax, out, count);
+}
+
+tavrel_status tavrel_mean_delta_e_remapped(const tavrel_hierarchy* h, tavrel_remap remap,
+                                           uint32_t kmax, double* out, size_t count) {
   return guarded([&] {
     const tavrel::Hierarchy& hierarchy = of(h);
+    const tavrel::Remap how = remapOf(remap);
     if (!out || count < kmax) invalid("output too small");
-    const std::vector<double> means = hierarchy.meanDeltaE(kmax);
+    const std::vector<double> means = hierarchy.meanDeltaE(kmax, how);
     std::memcpy(out, means.data(), means.size() * sizeof(double));
   });
 }
 
 tavrel_status tavrel_fewest_colours(const tavrel_hierarchy* h, double max_mean, uint32_t* k) {
+  return tavrel_fewest_colours_remapped(h, TAVREL_REMAP_CLUSTER, max_mean, k);
+}
+
+tavrel_status tavrel_fewest_colours_remapped(const tavrel_hierarchy* h, tavrel_remap remap,
+                                             double max_mean, uint32_t* k) {
   return guarded([&] {
     const tavrel::Hierarchy& hierarchy = of(h);
+    const tavrel::Remap how = remapOf(remap);
     if (!k) invalid("no place for k");
-    *k = hierarchy.fewestColours(max_mean);
+    *k = hierarchy.fewestColours(max_mean, how);
   });
 }
 

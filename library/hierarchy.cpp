@@ -8,6 +8,7 @@
 
 #include "library/state.h"
 #include "progression/build.h"
+#include "progression/nearest.h"
 #include "progression/quality.h"
 
 namespace tavrel {
@@ -96,6 +97,14 @@ PaintTarget paintTarget(const Hierarchy::State& s, std::uint32_t k, const Output
   return {static_cast<std::uint8_t*>(out.data), stride, s.width, s.height, format};
 }
 
+const std::vector<LabColor>& Hierarchy::State::labs() const {
+  std::call_once(labOnce, [this] {
+    lab = rankLabs(tree);
+    labReady.store(true, std::memory_order_release);
+  });
+  return lab;
+}
+
 const char* version() noexcept {
   return TAVREL_VERSION_STRING;
 }
@@ -168,7 +177,23 @@ std::size_t Hierarchy::outputSize(OutputFormat format, std::size_t rowStride) co
 }
 
 void Hierarchy::paint(std::uint32_t k, const Output& out) const {
-  paintImage(state_->tree, state_->pixelRanks, k, paintTarget(*state_, k, out));
+  paint(k, out, Remap::Cluster);
+}
+
+void Hierarchy::paint(std::uint32_t k, const Output& out, Remap remap) const {
+  const PaintTarget target = paintTarget(*state_, k, out);
+  const State& s = *state_;
+  try {
+    switch (remap) {
+      case Remap::Cluster:
+        return paintImage(s.tree, s.pixelRanks, k, target);
+      case Remap::Nearest:
+        return paintEntries(s.tree, s.pixelRanks, k, nearestEntries(s.tree, s.labs(), k), target);
+    }
+  } catch (const std::bad_alloc&) {
+    throw OutOfMemory("not enough memory to paint", s.tree.leafCount);
+  }
+  invalid("unknown remap");
 }
 
 std::vector<Split> Hierarchy::splits() const {
@@ -194,13 +219,33 @@ std::string Hierarchy::pathLabel(std::uint32_t step) const {
 }
 
 std::vector<double> Hierarchy::meanDeltaE(std::uint32_t kmax) const {
+  return meanDeltaE(kmax, Remap::Cluster);
+}
+
+std::vector<double> Hierarchy::meanDeltaE(std::uint32_t kmax, Remap remap) const {
   checkK(*state_, kmax);
-  return tavrel::meanDeltaE(state_->tree, kmax);
+  switch (remap) {
+    case Remap::Cluster:
+      return tavrel::meanDeltaE(state_->tree, kmax);
+    case Remap::Nearest:
+      return nearestMeanDeltaE(state_->tree, state_->labs(), kmax);
+  }
+  invalid("unknown remap");
 }
 
 std::uint32_t Hierarchy::fewestColours(double maxMeanDeltaE) const {
+  return fewestColours(maxMeanDeltaE, Remap::Cluster);
+}
+
+std::uint32_t Hierarchy::fewestColours(double maxMeanDeltaE, Remap remap) const {
   if (!(maxMeanDeltaE >= 0)) invalid("a negative or NaN target");
-  return tavrel::fewestColours(state_->tree, maxMeanDeltaE);
+  switch (remap) {
+    case Remap::Cluster:
+      return tavrel::fewestColours(state_->tree, maxMeanDeltaE);
+    case Remap::Nearest:
+      return nearestFewestColours(state_->tree, state_->labs(), maxMeanDeltaE);
+  }
+  invalid("unknown remap");
 }
 
 std::vector<double> Hierarchy::linkage() const {
@@ -227,7 +272,10 @@ std::vector<Colour> Hierarchy::leafColours() const {
 }
 
 std::size_t Hierarchy::memoryBytes() const noexcept {
-  return sizeof(State) + state_->tree.memoryBytes() + state_->pixelRanks.capacity() * 4;
+  const State& s = *state_;
+  const std::size_t lab =
+      s.labReady.load(std::memory_order_acquire) ? s.lab.capacity() * sizeof(LabColor) : 0;
+  return sizeof(State) + s.tree.memoryBytes() + s.pixelRanks.capacity() * 4 + lab;
 }
 
 }  // namespace tavrel

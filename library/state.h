@@ -2,10 +2,13 @@
 // colour numbers, and the checks every call makes of its arguments.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
+#include "color/colour_difference.h"
 #include "progression/painting.h"
 #include "progression/split_tree.h"
 #include "tavrel/tavrel.hpp"
@@ -17,6 +20,13 @@ struct Hierarchy::State {
   std::uint32_t height = 0;
   SplitTree tree;
   std::vector<std::uint32_t> pixelRanks;  // leaf rank per pixel, row by row
+
+  // Every rank's colour in CIELAB, made on the first call that paints or
+  // measures by nearest colour; labReady says it is there to count.
+  const std::vector<LabColor>& labs() const;
+  mutable std::once_flag labOnce;
+  mutable std::vector<LabColor> lab;
+  mutable std::atomic<bool> labReady{false};
 };
 
 struct Cursor::State {

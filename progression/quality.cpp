@@ -5,22 +5,6 @@
 namespace tavrel {
 namespace {
 
-LabColor labOf(PackedColor c) {
-  return colourToLab(kD65WhitePoint, c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
-}
-
-// Neumaier's compensated sum: the error stays near one rounding of the total,
-// whatever cancels on the way.
-struct CompensatedSum {
-  double sum = 0, carry = 0;
-  void add(double x) {
-    const double t = sum + x;
-    carry += std::fabs(sum) >= std::fabs(x) ? (sum - t) + x : (x - t) + sum;
-    sum = t;
-  }
-  double value() const { return sum + carry; }
-};
-
 // Below this part of the last exact total, the running total is recounted
 // from the shares themselves, so that a small mean at large k is as exact as
 // a large one.

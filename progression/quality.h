@@ -5,6 +5,7 @@
 // cluster colour), measured as the engine measures (black as (1, 1, 1)).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -12,6 +13,23 @@
 #include "progression/split_tree.h"
 
 namespace tavrel {
+
+// Neumaier's compensated sum: the error stays near one rounding of the total,
+// whatever cancels on the way.
+struct CompensatedSum {
+  double sum = 0, carry = 0;
+  void add(double x) {
+    const double t = sum + x;
+    carry += std::fabs(sum) >= std::fabs(x) ? (sum - t) + x : (x - t) + sum;
+    sum = t;
+  }
+  double value() const { return sum + carry; }
+};
+
+// A colour in CIELAB as the engine converts it.
+inline LabColor labOf(PackedColor c) {
+  return colourToLab(kD65WhitePoint, c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+}
 
 // Walks the curve upward from k = 1; each call of next() costs the colours of
 // the split cluster.

@@ -29,7 +29,7 @@ typedef enum tavrel_status {
 } tavrel_status;
 
 typedef enum tavrel_pixel_format {
-  TAVREL_PIXELS_RGB = 0, /* 3 bytes a pixel */
+  TAVREL_PIXELS_RGB = 0,  /* 3 bytes a pixel */
   TAVREL_PIXELS_RGBX = 1, /* 4 bytes a pixel, the fourth ignored */
   /* Not a format: it makes every int a valid value of the type, so that a
    * wrong one is refused with TAVREL_INVALID_ARGUMENT, not undefined. */
@@ -44,6 +44,15 @@ typedef enum tavrel_output_format {
   TAVREL_OUTPUT_INDEX32 = 4,
   TAVREL_OUTPUT_FORMAT_MAX_ENUM = 0x7fffffff /* not a format; as above */
 } tavrel_output_format;
+
+/* How the pixels of an image take the colours of its palette (see
+ * tavrel::Remap): by cluster, as the command line dumps, or each in the
+ * nearest palette colour. */
+typedef enum tavrel_remap {
+  TAVREL_REMAP_CLUSTER = 0,
+  TAVREL_REMAP_NEAREST = 1,
+  TAVREL_REMAP_MAX_ENUM = 0x7fffffff /* not a remap; as above */
+} tavrel_remap;
 
 typedef struct tavrel_hierarchy tavrel_hierarchy;
 typedef struct tavrel_cursor tavrel_cursor;
@@ -99,6 +108,11 @@ TAVREL_API tavrel_status tavrel_paint(const tavrel_hierarchy* hierarchy, uint32_
                                       tavrel_output_format format, void* out, size_t size,
                                       size_t row_stride);
 
+/* The same, painted as remap says. */
+TAVREL_API tavrel_status tavrel_paint_remapped(const tavrel_hierarchy* hierarchy, uint32_t k,
+                                               tavrel_remap remap, tavrel_output_format format,
+                                               void* out, size_t size, size_t row_stride);
+
 /* A cursor paints the image for k into out, then moves it forward one split
  * at a time. It keeps the hierarchy alive (tavrel_free may come first); out
  * must outlive it. */
@@ -126,6 +140,15 @@ TAVREL_API tavrel_status tavrel_mean_delta_e(const tavrel_hierarchy* hierarchy, 
 /* The smallest k whose mean colour difference is at most max_mean. */
 TAVREL_API tavrel_status tavrel_fewest_colours(const tavrel_hierarchy* hierarchy, double max_mean,
                                                uint32_t* k);
+
+/* The same two for images painted as remap says; TAVREL_REMAP_NEAREST costs
+ * about one pass over the distinct colours for every k. */
+TAVREL_API tavrel_status tavrel_mean_delta_e_remapped(const tavrel_hierarchy* hierarchy,
+                                                      tavrel_remap remap, uint32_t kmax,
+                                                      double* out, size_t count);
+TAVREL_API tavrel_status tavrel_fewest_colours_remapped(const tavrel_hierarchy* hierarchy,
+                                                        tavrel_remap remap, double max_mean,
+                                                        uint32_t* k);
 
 /* The linkage matrix, (colours - 1) × 4 doubles row major; count is out's
  * length in doubles. */

@@ -131,6 +131,21 @@ struct Output {
   OutputFormat format = OutputFormat::Rgb;
 };
 
+// How the pixels of an image take the colours of its palette. The palettes
+// are the same either way, and nested.
+enum class Remap : std::uint8_t {
+  // Each pixel in the colour of the cluster its colour belongs to: what the
+  // command line dumps. The image for k + 1 differs from the image for k in
+  // the pixels of one cluster only.
+  Cluster,
+  // Each pixel in the palette colour nearest to it by the CIE 1976
+  // difference, measured as Quality above; of equal differences the lower
+  // entry. A lower mean difference at every k, but a split may move pixels
+  // of other clusters to the new entry too, so the image for k + 1 may differ
+  // from the image for k in more places than one cluster.
+  Nearest,
+};
+
 // ------------------------------------------------------------------ build --
 
 // Called on the building thread with the fraction done (0 to 1, never
@@ -183,6 +198,11 @@ class TAVREL_API Hierarchy {
   // out of range or beyond the index width, a null or too small buffer, or a
   // bad stride. Cost: one pass over the pixels plus O(colours()).
   void paint(std::uint32_t k, const Output& out) const;
+  // The same, painted as remap says. Remap::Nearest costs one pass over the
+  // pixels plus, for each distinct colour, a search among the entries near
+  // its cluster; the first call also converts every distinct colour to
+  // CIELAB once and keeps the result (24 bytes a colour, in memoryBytes()).
+  void paint(std::uint32_t k, const Output& out, Remap remap) const;
 
   // The split records, one per step: splits()[s] made s + 2 colours.
   // colours() - 1 records.
@@ -198,11 +218,18 @@ class TAVREL_API Hierarchy {
   // element i is k = i + 1. Computed from the tree and the colour counts,
   // not by painting. InvalidArgument unless 1 ≤ kmax ≤ colours().
   std::vector<double> meanDeltaE(std::uint32_t kmax) const;
+  // The same for images painted as remap says. Remap::Nearest costs about
+  // kmax passes over the distinct colours: ask for the sizes you will show
+  // (256 takes about as long as the build), not for every k of a large photo.
+  std::vector<double> meanDeltaE(std::uint32_t kmax, Remap remap) const;
 
   // The smallest k whose mean colour difference is at or below the target;
   // the curve need not fall at every k. InvalidArgument for a negative or
   // NaN target.
   std::uint32_t fewestColours(double maxMeanDeltaE) const;
+  // The same for images painted as remap says; for Remap::Nearest it costs
+  // one pass over the distinct colours for every k it tries.
+  std::uint32_t fewestColours(double maxMeanDeltaE, Remap remap) const;
 
   // The tree as a linkage matrix: colours() - 1 rows of four doubles, row
   // major; row r is merge r with its left child id, right child id, merge
@@ -212,7 +239,8 @@ class TAVREL_API Hierarchy {
   // The colour of every leaf id.
   std::vector<Colour> leafColours() const;
 
-  // Bytes the hierarchy holds: at most 4 a pixel plus 64 a distinct colour.
+  // Bytes the hierarchy holds: at most 4 a pixel plus 64 a distinct colour,
+  // and 24 more a colour once an image has been painted by nearest colour.
   std::size_t memoryBytes() const noexcept;
 
   struct State;  // private to the library
@@ -223,7 +251,8 @@ class TAVREL_API Hierarchy {
 };
 
 // Moves a caller's buffer through the progression from k upward, repainting
-// only the pixels of the split cluster at each step: the cheap way to show
+// only the pixels of the split cluster at each step (painting by cluster:
+// Remap::Nearest images are painted whole by Hierarchy::paint): the cheap way to show
 // k, k + 1, k + 2, ... in turn. The cursor holds the hierarchy's tree (a copy
 // of the Hierarchy may go away), but the buffer must outlive it and nothing
 // else may write the pixels it paints. A cursor serves one thread at a time.

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <map>
 
 #include "library/library_support.h"
 
@@ -224,6 +225,87 @@ TEST(Library, QualityCurveAgreesWithAPerPixelMeasure) {
     EXPECT_EQ(h.fewestColours(0), firstAtOrBelow(0));  // black and (1, 1, 1) measure alike
     EXPECT_EQ(h.fewestColours(1e300), 1u);
   });
+}
+
+// The nearest palette entry of every pixel by a plain search of the whole
+// palette, ties to the lower entry; `ties` counts the pixels that had one.
+std::vector<std::uint32_t> nearestByBruteForce(const Photo& photo,
+                                               const std::vector<Colour>& palette, int& ties) {
+  std::vector<LabColor> entries;
+  for (const Colour& c : palette) entries.push_back(colourToLab(kD65WhitePoint, c.r, c.g, c.b));
+  std::map<std::uint32_t, std::pair<std::uint32_t, bool>> known;  // by colour
+  std::vector<std::uint32_t> nearest;
+  for (std::size_t i = 0; i < photo.rgb.size(); i += 3) {
+    const std::uint8_t* p = &photo.rgb[i];
+    auto [it, fresh] = known.try_emplace(p[0] | p[1] << 8 | p[2] << 16);
+    if (fresh) {
+      const LabColor lab = colourToLab(kD65WhitePoint, p[0], p[1], p[2]);
+      double best = labDistance(lab, entries[0]);
+      for (std::uint32_t e = 1; e < entries.size(); ++e) {
+        const double d = labDistance(lab, entries[e]);
+        it->second.second |= d == best;
+        if (d < best) {
+          best = d;
+          it->second = {e, false};
+        }
+      }
+    }
+    nearest.push_back(it->second.first);
+    ties += it->second.second;
+  }
+  return nearest;
+}
+
+// Nearest-colour painting against a plain search on every small photo (the
+// black and (1, 1, 1) of some are ties at difference 0, and palettes that
+// repeat a colour give more), in every format; its quality curve against the
+// painted images pixel by pixel, never above the painting by cluster.
+TEST(Library, NearestPaintingMatchesAPlainSearchAndItsCurve) {
+  int ties = 0;
+  forEachPhoto(true, [&](const Photo& photo, const Hierarchy& h, const std::string&) {
+    const std::uint32_t n = h.colours(), kmax = std::min(n, 300u);
+    const std::vector<double> curve = h.meanDeltaE(kmax, Remap::Nearest);
+    const std::vector<double> byCluster = h.meanDeltaE(kmax);
+    ASSERT_EQ(curve.size(), kmax);
+    std::vector<std::uint32_t> ks;
+    for (std::uint32_t k = 1; k <= kmax; k += k < (n > 2000 ? 6 : 30) ? 1 : 41) ks.push_back(k);
+    ks.insert(ks.end(), {kmax, n});
+    for (std::uint32_t k : ks) {
+      SCOPED_TRACE("k = " + std::to_string(k));
+      const std::vector<Colour> palette = h.palette(k);
+      const std::vector<std::uint32_t> expected = nearestByBruteForce(photo, palette, ties);
+      std::vector<std::uint32_t> index(expected.size());
+      h.paint(k, {index.data(), index.size() * 4, 0, OutputFormat::Index32}, Remap::Nearest);
+      ASSERT_EQ(index, expected);
+      std::vector<std::uint8_t> rgb;
+      for (std::uint32_t e : expected)
+        rgb.insert(rgb.end(), {palette[e].r, palette[e].g, palette[e].b});
+      const std::size_t padded = photo.width * 4 + 3;
+      std::vector<std::uint8_t> rgba(h.outputSize(OutputFormat::Rgba, padded));
+      const Output rgbaOut{rgba.data(), rgba.size(), padded, OutputFormat::Rgba};
+      h.paint(k, rgbaOut, Remap::Nearest);
+      EXPECT_EQ(unpacked(h, k, rgbaOut), rgb);
+      if (k <= 256) {
+        std::vector<std::uint8_t> index8(h.outputSize(OutputFormat::Index8));
+        const Output index8Out{index8.data(), index8.size(), 0, OutputFormat::Index8};
+        h.paint(k, index8Out, Remap::Nearest);
+        EXPECT_EQ(unpacked(h, k, index8Out), rgb);
+      }
+      if (k > kmax) continue;
+      const double plain = test::perPixelMean(photo.rgb, rgb);
+      EXPECT_LE(std::fabs(curve[k - 1] - plain), 1e-9 * std::max(curve[k - 1], plain));
+      EXPECT_LE(curve[k - 1], byCluster[k - 1] * (1 + 1e-12));
+      for (double target : {curve[k - 1] * (1 + 1e-7), curve[k - 1] * (1 - 1e-7)}) {
+        const auto first =
+            std::find_if(curve.begin(), curve.end(), [&](double m) { return m <= target; });
+        if (first != curve.end()) {
+          EXPECT_EQ(h.fewestColours(target, Remap::Nearest), first - curve.begin() + 1) << target;
+        }
+      }
+    }
+    EXPECT_EQ(h.fewestColours(1e300, Remap::Nearest), 1u);
+  });
+  EXPECT_GT(ties, 0);
 }
 
 // Rows longer than the stretch between two looks at the clock, and a
