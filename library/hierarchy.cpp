@@ -188,7 +188,7 @@ void Hierarchy::paint(std::uint32_t k, const Output& out, Remap remap) const {
       case Remap::Cluster:
         return paintImage(s.tree, s.pixelRanks, k, target);
       case Remap::Nearest:
-        return paintEntries(s.tree, s.pixelRanks, k, nearestEntries(s.tree, s.labs(), k), target);
+        return paintNearest(s.tree, s.pixelRanks, s.labs(), k, target);
     }
   } catch (const std::bad_alloc&) {
     throw OutOfMemory("not enough memory to paint", s.tree.leafCount);

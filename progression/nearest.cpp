@@ -6,7 +6,9 @@
 #include <numeric>
 #include <utility>
 
+#include "progression/painting.h"
 #include "progression/quality.h"
+#include "progression/two_threads.h"
 
 namespace tavrel {
 namespace {
@@ -53,6 +55,17 @@ struct Best {
   }
 };
 
+// Another entry: its difference to the cluster's entry, then its number and
+// colour, together for the search.
+struct Candidate {
+  double apart;
+  std::uint32_t entry;
+  LabColor colour;
+  bool operator<(const Candidate& o) const {
+    return apart < o.apart || (apart == o.apart && entry < o.entry);
+  }
+};
+
 std::vector<LabColor> paletteLabs(const SplitTree& tree, const std::vector<std::uint32_t>& nodes) {
   std::vector<LabColor> palette;
   palette.reserve(nodes.size());
@@ -71,8 +84,9 @@ std::vector<LabColor> rankLabs(const SplitTree& tree) {
   return lab;
 }
 
-std::vector<std::uint32_t> nearestEntries(const SplitTree& tree, const std::vector<LabColor>& lab,
-                                          std::uint32_t k) {
+void nearestValues(const SplitTree& tree, const std::vector<LabColor>& lab, std::uint32_t k,
+                   const std::vector<std::uint32_t>& entryValue, std::uint32_t* rankValue,
+                   bool twoThreads) {
   const std::vector<std::uint32_t> nodes = entryNodes(tree, k);
   const std::vector<LabColor> palette = paletteLabs(tree, nodes);
   // Entries by lightness, so that each cluster looks only at the slab of
@@ -84,71 +98,101 @@ std::vector<std::uint32_t> nearestEntries(const SplitTree& tree, const std::vect
   std::vector<double> lightness(k);
   for (std::uint32_t i = 0; i < k; ++i) lightness[i] = palette[byLightness[i]].L;
 
-  std::vector<std::uint32_t> nearest(tree.leafCount);
-  std::vector<double> own;  // per rank of one cluster: its difference to its entry
-  // Another entry: its difference to the cluster's entry, then its number
-  // and colour, together for the search.
-  struct Candidate {
-    double apart;
-    std::uint32_t entry;
-    LabColor colour;
-    bool operator<(const Candidate& o) const {
-      return apart < o.apart || (apart == o.apart && entry < o.entry);
-    }
-  };
-  std::vector<Candidate> candidates;
-  for (std::uint32_t e = 0; e < k; ++e) {
-    const std::uint32_t begin = tree.first[nodes[e]], end = tree.endOf(nodes[e]);
-    const LabColor& centre = palette[e];
-    own.resize(end - begin);
-    double farthest = 0;
-    for (std::uint32_t rank = begin; rank < end; ++rank) {
-      own[rank - begin] = distance(lab[rank], centre);
-      farthest = std::max(farthest, own[rank - begin]);
-    }
-    // A colour at difference d from its own entry is nearer to another only
-    // if that entry is within 2 d of its own, so the entries within twice
-    // the cluster's farthest colour are all its colours need, nearest first.
-    const double reach = withSlack(2 * farthest);
-    candidates.clear();
-    const auto from = std::lower_bound(lightness.begin(), lightness.end(), centre.L - reach);
-    const auto to = std::upper_bound(from, lightness.end(), centre.L + reach);
-    for (auto it = from; it != to; ++it) {
-      const std::uint32_t f = byLightness[it - lightness.begin()];
-      const double apart = distance(centre, palette[f]);
-      if (f != e && apart <= reach) candidates.push_back({apart, f, palette[f]});
-    }
-    std::sort(candidates.begin(), candidates.end());
-    for (std::uint32_t rank = begin; rank < end; ++rank) {
-      const double d = own[rank - begin];
-      const LabColor& colour = lab[rank];
-      // Only entries within 2 d of the own entry can be nearer. The least
-      // square, ties to the lower entry, is found without a branch a
-      // candidate; the runner-up square says whether two roots could round
-      // alike, and only then do the roots decide.
-      const double farEnough = withSlack(2 * d);
-      double least = squaredDistance(colour, centre), second = inf;
-      std::uint32_t entry = e;
-      for (const Candidate& c : candidates) {
-        if (c.apart > farEnough) break;
-        const double d2 = squaredDistance(colour, c.colour);
-        const bool better = d2 < least || (d2 == least && c.entry < entry);
-        second = better ? least : std::min(second, d2);
-        least = better ? d2 : least;
-        entry = better ? c.entry : entry;
+  // The clusters of the count entries at order.
+  const auto search = [&](const std::uint32_t* order, std::size_t count) {
+    std::vector<double> own;  // per rank of one cluster: its difference to its entry
+    std::vector<Candidate> candidates;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint32_t e = order[i];
+      const std::uint32_t begin = tree.first[nodes[e]], end = tree.endOf(nodes[e]);
+      const LabColor& centre = palette[e];
+      own.resize(end - begin);
+      double farthest = 0;
+      for (std::uint32_t rank = begin; rank < end; ++rank) {
+        own[rank - begin] = distance(lab[rank], centre);
+        farthest = std::max(farthest, own[rank - begin]);
       }
-      if (second <= withSlack(least)) {
-        Best best{d, e};
+      // A colour at difference d from its own entry is nearer to another only
+      // if that entry is within 2 d of its own, so the entries within twice
+      // the cluster's farthest colour are all its colours need, nearest first.
+      const double reach = withSlack(2 * farthest);
+      candidates.clear();
+      const auto from = std::lower_bound(lightness.begin(), lightness.end(), centre.L - reach);
+      const auto to = std::upper_bound(from, lightness.end(), centre.L + reach);
+      for (auto it = from; it != to; ++it) {
+        const std::uint32_t f = byLightness[it - lightness.begin()];
+        const double apart = distance(centre, palette[f]);
+        if (f != e && apart <= reach) candidates.push_back({apart, f, palette[f]});
+      }
+      std::sort(candidates.begin(), candidates.end());
+      for (std::uint32_t rank = begin; rank < end; ++rank) {
+        const double d = own[rank - begin];
+        const LabColor& colour = lab[rank];
+        // Only entries within 2 d of the own entry can be nearer. The least
+        // square, ties to the lower entry, is found without a branch a
+        // candidate; the runner-up square says whether two roots could round
+        // alike, and only then do the roots decide.
+        const double farEnough = withSlack(2 * d);
+        double least = squaredDistance(colour, centre), second = inf;
+        std::uint32_t entry = e;
         for (const Candidate& c : candidates) {
           if (c.apart > farEnough) break;
-          best.offer(colour, c.colour, c.entry);
+          const double d2 = squaredDistance(colour, c.colour);
+          const bool better = d2 < least || (d2 == least && c.entry < entry);
+          second = better ? least : std::min(second, d2);
+          least = better ? d2 : least;
+          entry = better ? c.entry : entry;
         }
-        entry = best.entry;
+        if (second <= withSlack(least)) {
+          Best best{d, e};
+          for (const Candidate& c : candidates) {
+            if (c.apart > farEnough) break;
+            best.offer(colour, c.colour, c.entry);
+          }
+          entry = best.entry;
+        }
+        rankValue[rank] = entryValue[entry];
       }
-      nearest[rank] = entry;
+    }
+  };
+
+  // Entries in the order of their clusters' ranks, cut where half the
+  // colours lie before: two halves of the work that write apart.
+  std::vector<std::uint32_t> order(k);
+  std::iota(order.begin(), order.end(), 0u);
+  std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+    return tree.first[nodes[x]] < tree.first[nodes[y]];
+  });
+  std::size_t cut = 0;
+  while (cut < k && tree.first[nodes[order[cut]]] < tree.leafCount / 2) ++cut;
+  inTwo(
+      twoThreads, [&] { search(order.data(), cut); }, [&] { search(order.data() + cut, k - cut); });
+}
+
+void paintNearest(const SplitTree& tree, const std::vector<std::uint32_t>& pixelRanks,
+                  const std::vector<LabColor>& lab, std::uint32_t k, const PaintTarget& target) {
+  std::vector<std::uint32_t> entryValue(k);
+  if (isIndexFormat(target.format)) {
+    std::iota(entryValue.begin(), entryValue.end(), 0u);
+  } else {
+    entryValue = paletteOf(tree, k);
+    if (target.format == PaintFormat::Rgba) {
+      for (std::uint32_t& c : entryValue) c |= 0xFF000000u;
     }
   }
-  return nearest;
+  std::vector<std::uint32_t> values(tree.leafCount);
+  nearestValues(tree, lab, k, entryValue, values.data(), worthTwoThreads(tree.leafCount));
+  // The rows in two halves.
+  const std::uint32_t top = target.height / 2;
+  PaintTarget upper = target, lower = target;
+  upper.height = top;
+  lower.height = target.height - top;
+  lower.data += top * target.rowStride;
+  const std::size_t skipped = static_cast<std::size_t>(top) * target.width;
+  inTwo(
+      worthTwoThreads(pixelRanks.size() / 4),
+      [&] { paintRankValues(pixelRanks.data(), values.data(), upper); },
+      [&] { paintRankValues(pixelRanks.data() + skipped, values.data(), lower); });
 }
 
 NearestWalk::NearestWalk(const SplitTree& tree, const std::vector<LabColor>& lab)

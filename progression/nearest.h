@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "color/colour_difference.h"
+#include "progression/painting.h"
 #include "progression/split_tree.h"
 
 namespace tavrel {
@@ -16,9 +17,15 @@ namespace tavrel {
 // Every rank's colour in CIELAB, as the engine converts it.
 std::vector<LabColor> rankLabs(const SplitTree& tree);
 
-// The nearest entry of the palette for k, for every rank.
-std::vector<std::uint32_t> nearestEntries(const SplitTree& tree, const std::vector<LabColor>& lab,
-                                          std::uint32_t k);
+// For every rank, entryValue[its nearest entry] into rankValue; the work in
+// two halves on two threads when asked (the result is the same).
+void nearestValues(const SplitTree& tree, const std::vector<LabColor>& lab, std::uint32_t k,
+                   const std::vector<std::uint32_t>& entryValue, std::uint32_t* rankValue,
+                   bool twoThreads);
+
+// Paints the image for k, every pixel in its nearest palette colour.
+void paintNearest(const SplitTree& tree, const std::vector<std::uint32_t>& pixelRanks,
+                  const std::vector<LabColor>& lab, std::uint32_t k, const PaintTarget& target);
 
 // Walks the mean difference of nearest-colour painting upward from k = 1.
 // Each step passes once over the colours: it compares every colour with the

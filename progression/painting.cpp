@@ -113,33 +113,17 @@ void paintImage(const SplitTree& tree, const std::vector<std::uint32_t>& pixelRa
                 std::uint32_t k, const PaintTarget& target) {
   // Indices for k = leafCount are stored with the tree; no table to build.
   if (k == tree.leafCount && isIndexFormat(target.format)) {
-    paintRankValues(pixelRanks, tree.leafEntry.data(), target);
+    paintRankValues(pixelRanks.data(), tree.leafEntry.data(), target);
   } else {
-    paintRankValues(pixelRanks, rankValues(tree, k, target.format).data(), target);
+    paintRankValues(pixelRanks.data(), rankValues(tree, k, target.format).data(), target);
   }
 }
 
-void paintEntries(const SplitTree& tree, const std::vector<std::uint32_t>& pixelRanks,
-                  std::uint32_t k, const std::vector<std::uint32_t>& rankEntries,
-                  const PaintTarget& target) {
-  if (isIndexFormat(target.format)) {
-    paintRankValues(pixelRanks, rankEntries.data(), target);
-    return;
-  }
-  std::vector<std::uint32_t> palette = paletteOf(tree, k);
-  if (target.format == PaintFormat::Rgba) {
-    for (std::uint32_t& c : palette) c |= 0xFF000000u;
-  }
-  std::vector<std::uint32_t> values(rankEntries.size());
-  for (std::size_t r = 0; r < values.size(); ++r) values[r] = palette[rankEntries[r]];
-  paintRankValues(pixelRanks, values.data(), target);
-}
-
-void paintRankValues(const std::vector<std::uint32_t>& pixelRanks, const std::uint32_t* value,
+void paintRankValues(const std::uint32_t* pixelRanks, const std::uint32_t* value,
                      const PaintTarget& target) {
   withFormat(target.format, [&]<PaintFormat F>() {
     const unsigned bytes = bytesPerPixel(F);
-    const std::uint32_t* rank = pixelRanks.data();
+    const std::uint32_t* rank = pixelRanks;
     for (std::uint32_t y = 0; y < target.height; ++y) {
       std::uint8_t* row = target.data + y * target.rowStride;
       std::uint32_t x = 0;

@@ -35,15 +35,10 @@ std::vector<PackedColor> paletteOf(const SplitTree& tree, std::uint32_t k);
 void paintImage(const SplitTree& tree, const std::vector<std::uint32_t>& pixelIds, std::uint32_t k,
                 const PaintTarget& target);
 
-// Paints the image whose ranks take the palette entries rankEntries (one per
-// rank) of the palette for k.
-void paintEntries(const SplitTree& tree, const std::vector<std::uint32_t>& pixelRanks,
-                  std::uint32_t k, const std::vector<std::uint32_t>& rankEntries,
-                  const PaintTarget& target);
-
 // Paints every pixel with the value of its rank: a packed colour (alpha in
 // the top byte for RGBA) or a palette entry, as the target's format takes.
-void paintRankValues(const std::vector<std::uint32_t>& pixelRanks, const std::uint32_t* value,
+// pixelRanks holds the ranks of the target's pixels, row by row.
+void paintRankValues(const std::uint32_t* pixelRanks, const std::uint32_t* value,
                      const PaintTarget& target);
 
 // The pixels in the order of their colour's rank: every node's pixels are

@@ -227,35 +227,6 @@ TEST(Library, QualityCurveAgreesWithAPerPixelMeasure) {
   });
 }
 
-// The nearest palette entry of every pixel by a plain search of the whole
-// palette, ties to the lower entry; `ties` counts the pixels that had one.
-std::vector<std::uint32_t> nearestByBruteForce(const Photo& photo,
-                                               const std::vector<Colour>& palette, int& ties) {
-  std::vector<LabColor> entries;
-  for (const Colour& c : palette) entries.push_back(colourToLab(kD65WhitePoint, c.r, c.g, c.b));
-  std::map<std::uint32_t, std::pair<std::uint32_t, bool>> known;  // by colour
-  std::vector<std::uint32_t> nearest;
-  for (std::size_t i = 0; i < photo.rgb.size(); i += 3) {
-    const std::uint8_t* p = &photo.rgb[i];
-    auto [it, fresh] = known.try_emplace(p[0] | p[1] << 8 | p[2] << 16);
-    if (fresh) {
-      const LabColor lab = colourToLab(kD65WhitePoint, p[0], p[1], p[2]);
-      double best = labDistance(lab, entries[0]);
-      for (std::uint32_t e = 1; e < entries.size(); ++e) {
-        const double d = labDistance(lab, entries[e]);
-        it->second.second |= d == best;
-        if (d < best) {
-          best = d;
-          it->second = {e, false};
-        }
-      }
-    }
-    nearest.push_back(it->second.first);
-    ties += it->second.second;
-  }
-  return nearest;
-}
-
 // Nearest-colour painting against a plain search on every small photo (the
 // black and (1, 1, 1) of some are ties at difference 0, and palettes that
 // repeat a colour give more), in every format; its quality curve against the
@@ -273,7 +244,7 @@ TEST(Library, NearestPaintingMatchesAPlainSearchAndItsCurve) {
     for (std::uint32_t k : ks) {
       SCOPED_TRACE("k = " + std::to_string(k));
       const std::vector<Colour> palette = h.palette(k);
-      const std::vector<std::uint32_t> expected = nearestByBruteForce(photo, palette, ties);
+      const std::vector<std::uint32_t> expected = test::nearestByBruteForce(photo, palette, ties);
       std::vector<std::uint32_t> index(expected.size());
       h.paint(k, {index.data(), index.size() * 4, 0, OutputFormat::Index32}, Remap::Nearest);
       ASSERT_EQ(index, expected);
