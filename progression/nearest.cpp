@@ -55,8 +55,8 @@ struct Best {
   }
 };
 
-// Another entry: its difference to the cluster's entry, then its number and
-// colour, together for the search.
+// Another entry: its square difference to the cluster's entry, then its
+// number and colour, together for the search.
 struct Candidate {
   double apart;
   std::uint32_t entry;
@@ -100,7 +100,7 @@ void nearestValues(const SplitTree& tree, const std::vector<LabColor>& lab, std:
 
   // The clusters of the count entries at order.
   const auto search = [&](const std::uint32_t* order, std::size_t count) {
-    std::vector<double> own;  // per rank of one cluster: its difference to its entry
+    std::vector<double> own;  // per rank of one cluster: its square to its entry
     std::vector<Candidate> candidates;
     for (std::size_t i = 0; i < count; ++i) {
       const std::uint32_t e = order[i];
@@ -109,31 +109,33 @@ void nearestValues(const SplitTree& tree, const std::vector<LabColor>& lab, std:
       own.resize(end - begin);
       double farthest = 0;
       for (std::uint32_t rank = begin; rank < end; ++rank) {
-        own[rank - begin] = distance(lab[rank], centre);
+        own[rank - begin] = squaredDistance(lab[rank], centre);
         farthest = std::max(farthest, own[rank - begin]);
       }
       // A colour at difference d from its own entry is nearer to another only
       // if that entry is within 2 d of its own, so the entries within twice
-      // the cluster's farthest colour are all its colours need, nearest first.
-      const double reach = withSlack(2 * farthest);
+      // the cluster's farthest colour are all its colours need, nearest
+      // first. Squares serve for these bounds, sparing a root a colour.
+      const double reach = withSlack(2 * std::sqrt(farthest));
+      const double reachSquared = withSlack(4 * farthest);
       candidates.clear();
       const auto from = std::lower_bound(lightness.begin(), lightness.end(), centre.L - reach);
       const auto to = std::upper_bound(from, lightness.end(), centre.L + reach);
       for (auto it = from; it != to; ++it) {
         const std::uint32_t f = byLightness[it - lightness.begin()];
-        const double apart = distance(centre, palette[f]);
-        if (f != e && apart <= reach) candidates.push_back({apart, f, palette[f]});
+        const double apart = squaredDistance(centre, palette[f]);
+        if (f != e && apart <= reachSquared) candidates.push_back({apart, f, palette[f]});
       }
       std::sort(candidates.begin(), candidates.end());
       for (std::uint32_t rank = begin; rank < end; ++rank) {
-        const double d = own[rank - begin];
+        const double ownSquare = own[rank - begin];
         const LabColor& colour = lab[rank];
         // Only entries within 2 d of the own entry can be nearer. The least
         // square, ties to the lower entry, is found without a branch a
         // candidate; the runner-up square says whether two roots could round
         // alike, and only then do the roots decide.
-        const double farEnough = withSlack(2 * d);
-        double least = squaredDistance(colour, centre), second = inf;
+        const double farEnough = withSlack(4 * ownSquare);
+        double least = ownSquare, second = inf;
         std::uint32_t entry = e;
         for (const Candidate& c : candidates) {
           if (c.apart > farEnough) break;
@@ -144,7 +146,7 @@ void nearestValues(const SplitTree& tree, const std::vector<LabColor>& lab, std:
           entry = better ? c.entry : entry;
         }
         if (second <= withSlack(least)) {
-          Best best{d, e};
+          Best best{std::sqrt(ownSquare), e};
           for (const Candidate& c : candidates) {
             if (c.apart > farEnough) break;
             best.offer(colour, c.colour, c.entry);
