@@ -108,6 +108,12 @@ TEST(LibraryInterface, BadArgumentsAreRefusedByBothInterfaces) {
   REFUSED_IN_C(tavrel_mean_delta_e(c, 20, means, 19));
   REFUSED(h.fewestColours(-0.5), tavrel_fewest_colours(c, -0.5, &k));
   REFUSED(h.fewestColours(std::nan("")), tavrel_fewest_colours(c, std::nan(""), &k));
+  REFUSED(h.paint(2, {out, rgbSize}, Remap(4)),
+          tavrel_paint_remapped(c, 2, tavrel_remap(4), TAVREL_OUTPUT_RGB, out, rgbSize, 0));
+  REFUSED(h.meanDeltaE(5, Remap(4)), tavrel_mean_delta_e_remapped(c, tavrel_remap(4), 5, means, 5));
+  REFUSED(h.fewestColours(1, Remap(4)), tavrel_fewest_colours_remapped(c, tavrel_remap(4), 1, &k));
+  REFUSED(h.meanDeltaE(301, Remap::Nearest),
+          tavrel_mean_delta_e_remapped(c, TAVREL_REMAP_NEAREST, 301, means, 301));
   REFUSED_IN_C(tavrel_linkage(c, means, 299 * 4 - 1));
   REFUSED_IN_C(tavrel_leaf_colours(c, out, 899));
   REFUSED_IN_C(tavrel_paint(nullptr, 2, TAVREL_OUTPUT_RGB, out, rgbSize, 0));
@@ -166,6 +172,18 @@ TEST(LibraryInterface, TheCInterfaceAnswersAsTheCppOne) {
   EXPECT_EQ(linkage, h.linkage());
   ASSERT_EQ(tavrel_mean_delta_e(c, n, means.data(), n), TAVREL_OK);
   EXPECT_EQ(means, h.meanDeltaE(n));
+  ASSERT_EQ(tavrel_mean_delta_e_remapped(c, TAVREL_REMAP_NEAREST, 30, means.data(), n), TAVREL_OK);
+  EXPECT_EQ(std::vector<double>(means.begin(), means.begin() + 30),
+            h.meanDeltaE(30, Remap::Nearest));
+  std::uint32_t fewest = 0;
+  ASSERT_EQ(tavrel_fewest_colours_remapped(c, TAVREL_REMAP_NEAREST, 3.0, &fewest), TAVREL_OK);
+  EXPECT_EQ(fewest, h.fewestColours(3.0, Remap::Nearest));
+  std::vector<std::uint8_t> nearest(16 * 16 * 4), nearestWant(nearest.size());
+  ASSERT_EQ(tavrel_paint_remapped(c, 12, TAVREL_REMAP_NEAREST, TAVREL_OUTPUT_RGBA, nearest.data(),
+                                  nearest.size(), 0),
+            TAVREL_OK);
+  h.paint(12, {nearestWant.data(), nearestWant.size(), 0, OutputFormat::Rgba}, Remap::Nearest);
+  EXPECT_EQ(nearest, nearestWant);
   for (std::uint32_t step : {0u, 7u, n - 2}) {
     tavrel_split s;
     ASSERT_EQ(tavrel_split_at(c, step, &s), TAVREL_OK);
