@@ -8,7 +8,8 @@
 // command line's -C0 (wall time and peak memory, medians of N interleaved
 // runs); painting one k from scratch (2, 16, 256, the colours) as RGB and as
 // indices against a memcpy of the photo's RGB bytes; the cursor's steps to
-// 256; the quality of k = 1 .. 256 against the build; memoryBytes() against
+// 256; the same painted by nearest colour (2, 16, 64, 256); the quality of
+// k = 1 .. 256 by cluster and by nearest colour against the build; memoryBytes() against
 // 4 bytes a pixel + 64 a colour; how often a build reports progress and how
 // soon it stops when asked to. With --before, -C256 of the command line
 // against an earlier binary, interleaved, the dumps in a RAM-backed folder
@@ -194,6 +195,38 @@ void benchPhoto(const Options& o, const std::string& name) {
     }
     std::printf("\n");
   }
+  // Nearest-colour painting: the first call also makes the colours' CIELAB
+  // values, which the hierarchy keeps; then each k from scratch.
+  {
+    const Clock::time_point first = Clock::now();
+    h.paint(2, {out.data(), out.size()}, tavrel::Remap::Nearest);
+    std::printf("nearest, first call       %.2f ms (CIELAB of the colours, kept: %.1f MB)\n",
+                since(first) * 1e3, n * 24 / 1e6);
+  }
+  for (std::uint32_t k : {2u, 16u, 64u, 256u}) {
+    std::printf("nearest k = %-6u", k);
+    for (const auto& [format, label] :
+         {std::pair{tavrel::OutputFormat::Rgb, "RGB"}, {tavrel::OutputFormat::Index8, "index8"}}) {
+      const tavrel::Output o{out.data(), out.size(), 0, format};
+      const double s = timed(times, [&] { h.paint(k, o, tavrel::Remap::Nearest); });
+      std::printf("  %s %.2f ms (%.1fx)", label, s * 1e3, s / memcpySeconds);
+    }
+    std::printf("\n");
+  }
+  const double nearestQuality =
+      timed(3, [&] { h.meanDeltaE(std::min(n, 256u), tavrel::Remap::Nearest); });
+  std::printf("nearest quality k = 1 .. 256  %.1f ms = %.1f %% of the in-process build\n",
+              nearestQuality * 1e3, nearestQuality / build * 100);
+  {
+    const std::vector<double> byCluster = h.meanDeltaE(std::min(n, 256u)),
+                              nearest = h.meanDeltaE(std::min(n, 256u), tavrel::Remap::Nearest);
+    std::printf("mean dE76 by cluster / nearest:");
+    for (std::uint32_t k : {16u, 64u, 256u}) {
+      if (k <= n) std::printf("  k = %u %.3f / %.3f", k, byCluster[k - 1], nearest[k - 1]);
+    }
+    std::printf("\n");
+  }
+
   const double cursorSeconds = timed(3, [&] {
     tavrel::Cursor cursor(h, 1, {out.data(), out.size()});
     cursor.advanceTo(std::min(n, 256u));
