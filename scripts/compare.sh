@@ -4,6 +4,8 @@
 # colours with
 #
 #   Tavrel       one `tavrel -C256` run, whose dumps cover every k at once
+#   Tavrel-nearest  the same palettes, every pixel painted in its nearest
+#                palette colour: one tools/paint.cpp run (one build, all k)
 #   pngquant     `pngquant --nofs k` (on the photo converted to PNG)
 #   ImageMagick  `convert +dither -colors k`
 #   pnmquant     `pnmquant -nofloyd k` (netpbm)
@@ -33,7 +35,7 @@ if [ $# -ne 1 ] || [ ! -d "$1" ]; then
 fi
 photos="$(cd "$1" && pwd)"
 counts=(2 4 8 16 32 64 128 256)
-tools=(Tavrel pngquant ImageMagick pnmquant)
+tools=(Tavrel Tavrel-nearest pngquant ImageMagick pnmquant)
 results="$root/out/compare"
 
 mapfile -t inputs < <(find "$photos" -maxdepth 1 -name '*.ppm' | LC_ALL=C sort)
@@ -49,9 +51,10 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 else
   cmake -S "$root" -B "$build" >/dev/null
 fi
-cmake --build "$build" -j 2 --target tavrel tavrel_deltae
+cmake --build "$build" -j 2 --target tavrel tavrel_deltae tavrel_paint
 tavrel="$build/tavrel"
 deltae="$build/tools/tavrel-deltae"
+paint="$build/tools/tavrel-paint"
 
 # Debian's packages of the other tools. ImageMagick 6 is called by its
 # Debian name so that no other `convert` on the PATH stands in for it.
@@ -108,7 +111,7 @@ measure() {
   line="$("$deltae" "$scratch/photo.ppm" "$scratch/measured.ppm")"
   read -r mean p95 colours de2000 psnr <<<"$line"
   echo "$name,$tool,$k,$mean,$p95,$colours,$seconds,$cpu,$de2000,$psnr" >>"$csv"
-  printf '  %-12s k=%-3s dE76 %7s  p95 %7s  dE00 %7s  PSNR %7s dB  colours %3s  %7s s  cpu %7s s\n' \
+  printf '  %-14s k=%-3s dE76 %7s  p95 %7s  dE00 %7s  PSNR %7s dB  colours %3s  %7s s  cpu %7s s\n' \
     "$tool" "$k" "$mean" "$p95" "$de2000" "$psnr" "$colours" "$seconds" "$cpu"
 }
 
@@ -131,6 +134,11 @@ for input in "${inputs[@]}"; do
     measure "$name" Tavrel "$k" "$dump"
   done
   rm -rf "$scratch/tavrel"
+
+  timed /dev/null "$paint" --nearest "$scratch/photo.ppm" "$scratch/nearest" "${counts[@]}"
+  for k in "${counts[@]}"; do
+    measure "$name" Tavrel-nearest "$k" "$scratch/nearest$k.ppm"
+  done
 
   timed "$scratch/photo.png" pnmtopng "$scratch/photo.ppm"
   for k in "${counts[@]}"; do
@@ -174,7 +182,7 @@ awk -F, -v tools="${tools[*]}" -v counts="${counts[*]}" '
     if ($10 == "inf") infinite[key] = 1; else psnr[key] += $10
     value[$1, $3, $2, 1] = $4 + 0; value[$1, $3, $2, 2] = $9 + 0; value[$1, $3, $2, 3] = psnrValue($10)
     # Tavrel rows all carry the time of its one run.
-    if ($2 != "Tavrel" || $3 == 2) { time[$1, $2] += $7; cpu[$1, $2] += $8 }
+    if ($2 !~ /^Tavrel/ || $3 == 2) { time[$1, $2] += $7; cpu[$1, $2] += $8 }
     if (!($1 in photo)) { photo[$1] = 1; order[++photos] = $1 }
   }
   END {
@@ -221,7 +229,8 @@ awk -F, -v tools="${tools[*]}" -v counts="${counts[*]}" '
       printf "\n"
     }
     printf "\nSeconds of wall-clock time (in brackets CPU time, user + system): Tavrel "
-    printf "one `-C256` run that writes every dump from 2 to 256 colours; the other "
+    printf "one `-C256` run that writes every dump from 2 to 256 colours; Tavrel-nearest "
+    printf "one run of tools/paint.cpp that builds the tree and paints the eight sizes; the other "
     printf "tools the sum of their eight runs, one per number of colours.\n\n"
     header("photo")
     for (p = 1; p <= photos; p++) {
