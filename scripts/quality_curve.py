@@ -34,7 +34,8 @@ k = h.fewest_colours(target)
 k_nearest = h.fewest_colours(target, remap="nearest")
 
 fig, ax = plt.subplots(figsize=(7, 4), dpi=100)
-ax.plot(range(1, kmax + 1), curve, color="#8a3b12", linewidth=1.5, label="each pixel in its cluster's colour")
+ax.plot(range(1, kmax + 1), curve, color="#8a3b12", linewidth=1.5,
+        label="each pixel in its cluster's colour")
 ax.plot(range(1, kmax + 1), nearest, color="#8a3b12", linewidth=1.2, linestyle="--",
         label='each pixel in its nearest palette colour (remap="nearest")')
 ax.axhline(target, color="grey", linewidth=0.8, linestyle=":")
