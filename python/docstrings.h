@@ -44,6 +44,15 @@ Definitions every method keeps:
 - Quality: the mean, over all pixels, of the CIE 1976 difference (delta E*ab)
   between each pixel and its painted colour; pure black is measured as
   (1, 1, 1), as everywhere in Tavrel.
+- Painting: remap="cluster" (the default of every call that paints or
+  measures) paints each pixel in the colour of the cluster its colour
+  belongs to, as above. remap="nearest" paints each pixel in the palette
+  colour nearest to it by the CIE 1976 difference as Quality measures it,
+  of equal differences the lower palette index. The palettes are the same
+  and stay nested, and the mean difference is never higher, but a split may
+  move pixels of other clusters to the new entry too: the image for k + 1
+  may differ from the image for k in more places than one cluster.
+  progression() paints by cluster only.
 
 Tavrel's image for k splits the most expensive unsplit cluster first; that
 is what indices(k) and image(k) give. Merge costs need not grow toward the
@@ -85,7 +94,8 @@ inline constexpr const char* kColoursDoc =
     "The number of distinct colours n of the photo; every k from 1 to n is a palette size.";
 inline constexpr const char* kShapeDoc = "The photo's (height, width).";
 inline constexpr const char* kMemoryDoc =
-    "Bytes the hierarchy holds: at most 4 a pixel plus 64 a distinct colour.";
+    "Bytes the hierarchy holds: at most 4 a pixel plus 64 a distinct colour, and 24 more a "
+    "colour once an image has been painted or measured with remap=\"nearest\".";
 
 inline constexpr const char* kPaletteDoc = R"(palette(k) -> numpy.ndarray
 
@@ -93,18 +103,30 @@ The k colours of the image for k as a k x 3 uint8 array, in palette order:
 entry i is the colour indices(k) paints as i. 1 <= k <= colours.
 )";
 
-inline constexpr const char* kIndicesDoc = R"(indices(k) -> numpy.ndarray
+inline constexpr const char* kIndicesDoc = R"(indices(k, *, remap="cluster") -> numpy.ndarray
 
 The image for k as an H x W array of palette indices into palette(k):
 uint8 for k up to 256, uint16 up to 65,536, uint32 beyond.
 1 <= k <= colours. Cost: one pass over the pixels.
+
+remap="nearest" gives each pixel the index of the palette colour nearest to
+it by the CIE 1976 difference (of equal differences the lower index) instead
+of its cluster's; it adds a search among the entries near each distinct
+colour's cluster, and the first such call converts every distinct colour to
+CIELAB once. ValueError for any other remap than "cluster" or "nearest".
 )";
 
-inline constexpr const char* kImageDoc = R"(image(k) -> numpy.ndarray
+inline constexpr const char* kImageDoc = R"(image(k, *, remap="cluster") -> numpy.ndarray
 
 The image for k as an H x W x 3 uint8 array (a new array). For
 2 <= k <= 256 byte for byte the command line's dump of k; for k = colours
 the photo itself. 1 <= k <= colours. Cost: one pass over the pixels.
+
+remap="nearest" paints each pixel in the palette colour nearest to it by the
+CIE 1976 difference (of equal differences the lower palette index): the same
+palette(k), a mean difference never higher, but no longer the command
+line's dump, and from k to k + 1 it may change in more places than one
+cluster. ValueError for any other remap than "cluster" or "nearest".
 )";
 
 inline constexpr const char* kProgressionDoc =
@@ -114,25 +136,38 @@ The images for k = 1, 2, ..., kmax in turn, as (k, H x W x 3 uint8 array)
 pairs. One canvas is moved from each k to the next by repainting only the
 pixels of the split cluster, so the whole run costs far less than kmax calls
 of image(k); each image handed out is a copy the caller may keep.
-1 <= kmax <= colours.
+1 <= kmax <= colours. It paints by cluster only, as image(k) does by
+default: an image painted by nearest colour can change beyond the split
+cluster, so call image(k, remap="nearest") for each k instead.
 )";
 
 inline constexpr const char* kProgressionClassDoc =
     "Iterator over (k, image) pairs made by Hierarchy.progression().";
 
-inline constexpr const char* kMeanDeltaEDoc = R"(mean_delta_e(kmax) -> numpy.ndarray
+inline constexpr const char* kMeanDeltaEDoc =
+    R"(mean_delta_e(kmax, *, remap="cluster") -> numpy.ndarray
 
 The quality curve: a float64 array whose element i is the mean delta E*ab of
 the image for k = i + 1, for k = 1 .. kmax. Computed from the tree and the
 colour counts, not by painting. The curve need not fall at every k.
 1 <= kmax <= colours.
+
+remap="nearest" gives the curve of the images painted by nearest colour
+(see image), at or below the cluster curve at every k. It costs about one
+pass over the distinct colours for every k: 256 takes about as long as the
+build, so ask for the sizes you will show, not for every k of a large photo.
+ValueError for any other remap than "cluster" or "nearest".
 )";
 
-inline constexpr const char* kFewestDoc = R"(fewest_colours(max_mean_delta_e) -> int
+inline constexpr const char* kFewestDoc =
+    R"(fewest_colours(max_mean_delta_e, *, remap="cluster") -> int
 
 The smallest k whose mean delta E*ab (see mean_delta_e) is at or below the
 target; colours when only the photo itself reaches it (its mean is 0).
-ValueError for a negative or NaN target.
+With remap="nearest" the same for images painted by nearest colour, at a
+cost of one pass over the distinct colours for every k it tries.
+ValueError for a negative or NaN target, or a remap other than "cluster" or
+"nearest".
 )";
 
 inline constexpr const char* kSplitsDoc =
@@ -171,11 +206,11 @@ inline constexpr const char* kLeafColoursDoc =
     "The colour of every leaf as an n x 3 uint8 array: row i is leaf i, the i-th distinct "
     "colour in order of first appearance.";
 
-inline constexpr const char* kToPilDoc = R"(to_pil(k) -> PIL.Image.Image
+inline constexpr const char* kToPilDoc = R"(to_pil(k, *, remap="cluster") -> PIL.Image.Image
 
 The image for k as a Pillow image of mode "P" with palette(k) as its
-palette, so that h.to_pil(16).save("x.png") writes an indexed PNG. Pillow is
-imported only here. ValueError beyond 256 colours.
+palette, so that h.to_pil(16).save("x.png") writes an indexed PNG; remap as
+for indices(k). Pillow is imported only here. ValueError beyond 256 colours.
 )";
 
 }  // namespace tavrel::python

@@ -40,6 +40,12 @@ std::string typeName(py::handle object) {
   return py::str(py::type::handle_of(object).attr("__name__"));
 }
 
+tavrel::Remap readRemap(const std::string& remap) {
+  if (remap == "cluster") return tavrel::Remap::Cluster;
+  if (remap == "nearest") return tavrel::Remap::Nearest;
+  throw py::value_error("remap must be \"cluster\" or \"nearest\"; got \"" + remap + "\"");
+}
+
 // ------------------------------------------------------------------ input --
 
 // The caller's pixels as the library reads them, and the array that holds
@@ -221,41 +227,45 @@ class PyHierarchy {
     return colourArray(colours);
   }
 
-  py::array image(std::int64_t k) const {
+  py::array image(std::int64_t k, const std::string& remap) const {
     const std::uint32_t kk = checkK(k);
+    const tavrel::Remap how = readRemap(remap);
     py::array_t<std::uint8_t> out(
         {py::ssize_t(h_.height()), py::ssize_t(h_.width()), py::ssize_t(3)});
-    paintInto(kk, tavrel::OutputFormat::Rgb, out);
+    paintInto(kk, tavrel::OutputFormat::Rgb, how, out);
     return out;
   }
 
-  py::array indices(std::int64_t k) const {
+  py::array indices(std::int64_t k, const std::string& remap) const {
     const std::uint32_t kk = checkK(k);
+    const tavrel::Remap how = readRemap(remap);
     const std::vector<py::ssize_t> shape{h_.height(), h_.width()};
-    if (kk <= 256) return painted<std::uint8_t>(kk, tavrel::OutputFormat::Index8, shape);
-    if (kk <= 65536) return painted<std::uint16_t>(kk, tavrel::OutputFormat::Index16, shape);
-    return painted<std::uint32_t>(kk, tavrel::OutputFormat::Index32, shape);
+    if (kk <= 256) return painted<std::uint8_t>(kk, tavrel::OutputFormat::Index8, how, shape);
+    if (kk <= 65536) return painted<std::uint16_t>(kk, tavrel::OutputFormat::Index16, how, shape);
+    return painted<std::uint32_t>(kk, tavrel::OutputFormat::Index32, how, shape);
   }
 
-  py::array_t<double> meanDeltaE(std::int64_t kmax) const {
+  py::array_t<double> meanDeltaE(std::int64_t kmax, const std::string& remap) const {
     const std::uint32_t k = checkK(kmax, "kmax");
+    const tavrel::Remap how = readRemap(remap);
     std::vector<double> curve;
     {
       py::gil_scoped_release nogil;
-      curve = h_.meanDeltaE(k);
+      curve = h_.meanDeltaE(k, how);
     }
     py::array_t<double> out(static_cast<py::ssize_t>(curve.size()));
     std::memcpy(out.mutable_data(), curve.data(), curve.size() * sizeof(double));
     return out;
   }
 
-  std::uint32_t fewestColours(double target) const {
+  std::uint32_t fewestColours(double target, const std::string& remap) const {
     if (!(target >= 0.0)) {
       throw py::value_error("max_mean_delta_e must be a number at or above 0; got " +
                             std::string(py::str(py::float_(target))));
     }
+    const tavrel::Remap how = readRemap(remap);
     py::gil_scoped_release nogil;
-    return h_.fewestColours(target);
+    return h_.fewestColours(target, how);
   }
 
   py::array splits() const {
@@ -309,14 +319,15 @@ class PyHierarchy {
 
   py::array_t<std::uint8_t> leafColours() const { return colourArray(h_.leafColours()); }
 
-  py::object toPil(std::int64_t k) const {
+  py::object toPil(std::int64_t k, const std::string& remap) const {
     const std::uint32_t kk = checkK(k);
+    readRemap(remap);  // a wrong value is named before a k too large for Pillow
     if (kk > 256) {
       throw py::value_error("a Pillow \"P\" image holds at most 256 colours; got k = " +
                             std::to_string(kk) + " (.image(k) gives the RGB array for any k)");
     }
     py::module_ pil = py::module_::import("PIL.Image");
-    py::object indexed = pil.attr("fromarray")(indices(kk), "P");
+    py::object indexed = pil.attr("fromarray")(indices(kk, remap), "P");
     const py::array_t<std::uint8_t> colours = palette(kk);
     indexed.attr("putpalette")(
         py::bytes(reinterpret_cast<const char*>(colours.data()), colours.size()), "RGB");
@@ -341,20 +352,21 @@ class PyHierarchy {
   }
 
   template <typename T>
-  py::array painted(std::uint32_t k, tavrel::OutputFormat format,
+  py::array painted(std::uint32_t k, tavrel::OutputFormat format, tavrel::Remap remap,
                     const std::vector<py::ssize_t>& shape) const {
     py::array_t<T> out(shape);
-    paintInto(k, format, out);
+    paintInto(k, format, remap, out);
     return out;
   }
 
-  void paintInto(std::uint32_t k, tavrel::OutputFormat format, py::array& out) const {
+  void paintInto(std::uint32_t k, tavrel::OutputFormat format, tavrel::Remap remap,
+                 py::array& out) const {
     tavrel::Output target;
     target.data = out.mutable_data();
     target.size = static_cast<std::size_t>(out.nbytes());
     target.format = format;
     py::gil_scoped_release nogil;
-    h_.paint(k, target);
+    h_.paint(k, target, remap);
   }
 
   tavrel::Hierarchy h_;
@@ -457,22 +469,25 @@ PYBIND11_MODULE(_tavrel, m) {
           "memory_bytes", [](const PyHierarchy& h) { return h.get().memoryBytes(); },
           tavrel::python::kMemoryDoc)
       .def("palette", &PyHierarchy::palette, py::arg("k"), tavrel::python::kPaletteDoc)
-      .def("indices", &PyHierarchy::indices, py::arg("k"), tavrel::python::kIndicesDoc)
-      .def("image", &PyHierarchy::image, py::arg("k"), tavrel::python::kImageDoc)
+      .def("indices", &PyHierarchy::indices, py::arg("k"), py::kw_only(),
+           py::arg("remap") = "cluster", tavrel::python::kIndicesDoc)
+      .def("image", &PyHierarchy::image, py::arg("k"), py::kw_only(), py::arg("remap") = "cluster",
+           tavrel::python::kImageDoc)
       .def(
           "progression",
           [](const PyHierarchy& h, std::int64_t kmax) { return Progression(h, kmax); },
           py::arg("kmax"), tavrel::python::kProgressionDoc)
-      .def("mean_delta_e", &PyHierarchy::meanDeltaE, py::arg("kmax"),
-           tavrel::python::kMeanDeltaEDoc)
+      .def("mean_delta_e", &PyHierarchy::meanDeltaE, py::arg("kmax"), py::kw_only(),
+           py::arg("remap") = "cluster", tavrel::python::kMeanDeltaEDoc)
       .def("fewest_colours", &PyHierarchy::fewestColours, py::arg("max_mean_delta_e"),
-           tavrel::python::kFewestDoc)
+           py::kw_only(), py::arg("remap") = "cluster", tavrel::python::kFewestDoc)
       .def_property_readonly("splits", &PyHierarchy::splits, tavrel::python::kSplitsDoc)
       .def("path_label", &PyHierarchy::pathLabel, py::arg("step"), tavrel::python::kPathDoc)
       .def("linkage", &PyHierarchy::linkage, tavrel::python::kLinkageDoc)
       .def_property_readonly("leaf_colours", &PyHierarchy::leafColours,
                              tavrel::python::kLeafColoursDoc)
-      .def("to_pil", &PyHierarchy::toPil, py::arg("k"), tavrel::python::kToPilDoc)
+      .def("to_pil", &PyHierarchy::toPil, py::arg("k"), py::kw_only(), py::arg("remap") = "cluster",
+           tavrel::python::kToPilDoc)
       .def("__repr__", &PyHierarchy::repr);
 
   py::class_<Progression> progression(m, "Progression", tavrel::python::kProgressionClassDoc);

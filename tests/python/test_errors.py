@@ -50,6 +50,12 @@ BAD_CALLS = [
     (lambda: SMALL.path_label(-1), ValueError, rf"between 0 and {N - 2} .*; got -1"),
     (lambda: SMALL.path_label(N - 1), ValueError, rf"got {N - 1}"),
     (lambda: SMALL.palette(2.5), TypeError, r"incompatible function arguments"),
+    (lambda: SMALL.image(1, remap="closest"), ValueError, r"remap must be \"cluster\" or \"nearest\"; got \"closest\""),
+    (lambda: SMALL.indices(1, remap="Nearest"), ValueError, r"got \"Nearest\""),
+    (lambda: SMALL.to_pil(257, remap=""), ValueError, r"remap must be .*; got \"\""),
+    (lambda: SMALL.mean_delta_e(2, remap="nearest "), ValueError, r"got \"nearest \""),
+    (lambda: SMALL.fewest_colours(1.0, remap="NEAREST"), ValueError, r"remap must be"),
+    (lambda: SMALL.image(1, "nearest"), TypeError, r"incompatible function arguments"),  # keyword only
 ]
 
 
