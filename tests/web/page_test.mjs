@@ -4,8 +4,10 @@
 // with the library; a build can be cancelled; broken files get their message;
 // nothing is fetched from anywhere but the page's own folder.
 //
-// Environment: TAVREL_SITE (the built page), TAVREL_BINARY (the command line).
+// Environment: TAVREL_SITE (the built page), TAVREL_BINARY (the command line),
+// TAVREL_TREE_PRINT (the native printer, for the nearest-colour painting).
 import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
 import { randomBytes } from "node:crypto";
 import { mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
@@ -20,6 +22,7 @@ import { buildIn, commandLineDumps, distinctColours, loadLibrary, readDump, rgbO
 const ROOT = resolve(fileURLToPath(import.meta.url), "../../..");
 const SITE = resolve(process.env.TAVREL_SITE ?? join(ROOT, "build/web/site"));
 const BINARY = process.env.TAVREL_BINARY ?? join(ROOT, "build/tavrel");
+const PRINTER = process.env.TAVREL_TREE_PRINT ?? join(ROOT, "build/tests/web/tavrel_tree_print");
 const SAMPLE = join(ROOT, "examples/coffee-320x240.ppm");
 const SAMPLE_COLOURS = 34872;
 const photo = readDump(SAMPLE);
@@ -219,6 +222,78 @@ test("files it cannot read are refused with a message that says why", async () =
   await openFile(await writeTemp("comment.ppm", Buffer.from("P6\n# by hand\n2 1\n255\n\x01\x02\x03\x04\x05\x06", "latin1")));
   assert.equal(await text("colours"), "2");
   assert.equal(await text("error"), "");
+});
+
+// The native printer's view of nearest-colour painting: the library's curve
+// and fewest-colours answers, and images found by trying every entry.
+function nearestByTrial(path, images, targets = []) {
+  const lines = execFileSync(PRINTER, [path, "nearest", String(images), ...targets.map(String)],
+                             { encoding: "utf8", maxBuffer: 1 << 28 }).trim().split("\n").map((l) => l.split(" "));
+  const pick = (kind, value) => lines.filter(([k]) => k === kind).map(([, , v]) => value(v));
+  return { curve: pick("mean", Number), fewest: pick("fewest", Number), images: pick("image", (v) => Buffer.from(v, "hex")) };
+}
+
+async function setRemap(remap) {
+  await page.click(`input[name=remap][value="${remap}"]`);
+  await page.waitForFunction((r) => document.body.dataset.shownRemap === r && !("curvePending" in document.body.dataset),
+                             { timeout: 60000 }, String(remap));
+}
+
+async function askFewest(target) {
+  await page.$eval("#target", (input, value) => { input.value = String(value); }, target);
+  await page.$eval("#target-answer", (output) => { output.textContent = ""; });
+  await page.click("#target-form button");
+  await page.waitForFunction(() => document.getElementById("target-answer").textContent !== "" &&
+                             document.body.dataset.shownK === document.getElementById("k-number").value);
+  return Number(await page.$eval("#k-number", (e) => e.value));
+}
+
+test("the switch paints in the nearest colour, measures that, and switches back", async () => {
+  // Black is measured as (1, 1, 1), so at all 8 colours the two tie and the
+  // lower entry takes the pixels of both; at 2 and 3 colours some pixels are
+  // nearer another cluster's colour than their own.
+  const ties = await writeTemp("ties.ppm", Buffer.concat([Buffer.from("P6\n4 3\n255\n"), Buffer.from([
+    0, 0, 0, 1, 1, 1, 237, 191, 136, 70, 95, 3, 173, 237, 41, 171, 20, 194, 86, 231, 216, 80, 86, 121,
+    0, 0, 0, 1, 1, 1, 237, 191, 136, 1, 1, 1])]));
+  const byTrial = nearestByTrial(ties, 8);
+  const byCluster = commandLineDumps(BINARY, ties, 8);
+  await openFile(ties);
+  await setRemap(1);
+  let differs = false;
+  for (let k = 1; k <= 8; k++) {
+    await showK(k, "jump");
+    const shown = await canvasRgb("reduced");
+    assert.ok(shown.equals(byTrial.images[k - 1]), `k = ${k}: not each pixel in its nearest colour`);
+    assert.equal(await text("distinct"), String(distinctColours(shown).size), `k = ${k}`);
+    differs ||= k > 1 && k < 8 && !shown.equals(byCluster(k));
+  }
+  assert.ok(differs, "some k paints otherwise than by cluster");
+  assert.ok((await chromiumPng({ png: await download("save-png", ".png") })).equals(byTrial.images[7]),
+            "the PNG holds the nearest-colour image");
+
+  // On the sample: the curve and the fewest-colours field follow the switch,
+  // also beyond the curve's end at 256, and the way back shows the cursor's
+  // image as it was.
+  await setRemap(0);
+  await openFile(SAMPLE);
+  await showK(16, "jump");
+  await showK(17, "key");
+  const cluster = await canvasRgb("reduced");
+  const { curve } = nearestByTrial(SAMPLE, 0);
+  const targets = [[9, (curve[8] + curve[7]) / 2], [40, (curve[39] + curve[38]) / 2], [0, 0.9 * curve[255]]];
+  const { fewest } = nearestByTrial(SAMPLE, 0, targets.map(([, target]) => target));
+  await setRemap(1);
+  assert.equal(await page.$eval("#curve", (svg) => svg.getAttribute("aria-description")),
+               `17 colours: mean ΔE ${curve[16].toFixed(curve[16] >= 10 ? 1 : 2)}`);
+  assert.ok(!(await canvasRgb("reduced")).equals(cluster), "k = 17 in the nearest colour");
+  for (const [i, [k, target]] of targets.entries()) {
+    assert.equal(await askFewest(target), k || fewest[i], `target ${target}`);
+    if (k === 0) assert.ok(fewest[i] > 256, "a target beyond the curve");
+  }
+  await showK(17, "jump");
+  await setRemap(0);
+  assert.ok((await canvasRgb("reduced")).equals(cluster), "back by cluster: the image as it was");
+  assert.ok(cluster.equals(dump(17)));
 });
 
 test("nothing is fetched from anywhere but the page's own folder", () => {

@@ -1,5 +1,5 @@
 #!/bin/sh
-# run.sh SOURCE WEBBUILD build | tree PRINTER | page BINARY
+# run.sh SOURCE WEBBUILD build | tree PRINTER | page BINARY PRINTER
 # Builds the page's WebAssembly, or runs one of its tests under node. Exits
 # 77 (skipped) when a tool it needs is not installed.
 set -eu
@@ -23,5 +23,5 @@ case $mode in
       [ -d "$source/web/node_modules/puppeteer-core" ] || { command -v npm >/dev/null 2>&1 || skip "npm is not installed"
         npm ci --prefix "$source/web" --no-audit --no-fund; }
     fi
-    TAVREL_TREE_PRINT=$4 TAVREL_BINARY=$4 exec $node --test-reporter=spec "$source/tests/web/${mode}_test.mjs" ;;
+    TAVREL_TREE_PRINT=${5-$4} TAVREL_BINARY=$4 exec $node --test-reporter=spec "$source/tests/web/${mode}_test.mjs" ;;
 esac

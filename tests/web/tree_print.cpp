@@ -2,14 +2,23 @@
 // a text that the WebAssembly build prints the same way (tree_test.mjs): the
 // split records, the quality curve (doubles as their bits) and a hash of a
 // few painted images. Equal texts mean equal trees.
+//
+// With "nearest IMAGES [TARGET...]" after the photo it prints instead what
+// the page shows when it paints in the nearest colour: the curve (as the
+// library measures it, to 256 colours), the fewest colours for each target,
+// and, for k up to IMAGES, the image found by trying every palette entry on
+// every pixel, as hexadecimal RGB.
+#include <algorithm>
 #include <bit>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "color/colour_difference.h"
 #include "tavrel/tavrel.h"
 
 namespace {
@@ -25,10 +34,53 @@ std::uint64_t hash(const std::vector<std::uint8_t>& bytes) {
   return h;
 }
 
+// Each pixel in the palette colour nearest to it by the engine's CIE 1976
+// difference, of equal differences the lower entry, by plain search.
+std::vector<std::uint8_t> nearestByTrial(const std::vector<std::uint8_t>& rgb,
+                                         const std::vector<std::uint8_t>& palette) {
+  const auto lab = [](const std::uint8_t* c) {
+    return tavrel::colourToLab(tavrel::kD65WhitePoint, c[0], c[1], c[2]);
+  };
+  std::vector<std::uint8_t> image(rgb.size());
+  for (std::size_t i = 0; i < rgb.size(); i += 3) {
+    std::size_t best = 0;
+    double least = 0;
+    for (std::size_t e = 0; e < palette.size(); e += 3) {
+      const double d = tavrel::labDistance(lab(&rgb[i]), lab(&palette[e]));
+      if (e == 0 || d < least) best = e, least = d;
+    }
+    std::copy_n(&palette[best], 3, &image[i]);
+  }
+  return image;
+}
+
+void printNearest(tavrel_hierarchy* tree, const std::vector<std::uint8_t>& rgb, int argc,
+                  char** argv) {
+  const std::uint32_t n = tavrel_colours(tree);
+  const std::uint32_t kmax = n < 256 ? n : 256;
+  std::vector<double> curve(kmax);
+  tavrel_mean_delta_e_remapped(tree, TAVREL_REMAP_NEAREST, kmax, curve.data(), curve.size());
+  for (std::uint32_t k = 1; k <= kmax; ++k)
+    std::printf("mean %" PRIu32 " %.17g\n", k, curve[k - 1]);
+  for (int i = 4; i < argc; ++i) {
+    std::uint32_t k = 0;
+    tavrel_fewest_colours_remapped(tree, TAVREL_REMAP_NEAREST, std::atof(argv[i]), &k);
+    std::printf("fewest %s %" PRIu32 "\n", argv[i], k);
+  }
+  for (std::uint32_t k = 1; k <= n && k <= std::strtoul(argv[3], nullptr, 10); ++k) {
+    std::vector<std::uint8_t> palette(3 * k);
+    tavrel_palette(tree, k, palette.data(), palette.size());
+    std::printf("image %" PRIu32 " ", k);
+    for (std::uint8_t byte : nearestByTrial(rgb, palette)) std::printf("%02x", byte);
+    std::printf("\n");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::ifstream file(argc == 2 ? argv[1] : "", std::ios::binary);
+  const bool nearest = argc >= 4 && std::string(argv[2]) == "nearest";
+  std::ifstream file(argc == 2 || nearest ? argv[1] : "", std::ios::binary);
   std::string magic;
   unsigned width = 0, height = 0, maxval = 0;
   file >> magic >> width >> height >> maxval;
@@ -38,8 +90,14 @@ int main(int argc, char** argv) {
   if (magic != "P6" || maxval != 255 || rgb.size() < std::size_t{width} * height * 3 ||
       tavrel_build(rgb.data(), width, height, 0, TAVREL_PIXELS_RGB, nullptr, nullptr, 1, &tree,
                    nullptr) != TAVREL_OK) {
-    std::fprintf(stderr, "usage: tree_print photo.ppm (P6, maxval 255)\n");
+    std::fprintf(stderr,
+                 "usage: tree_print photo.ppm [nearest IMAGES [TARGET...]] (P6, maxval 255)\n");
     return 2;
+  }
+  if (nearest) {
+    printNearest(tree, rgb, argc, argv);
+    tavrel_free(tree);
+    return 0;
   }
   const std::uint32_t n = tavrel_colours(tree);
   std::printf("colours %" PRIu32 "\n", n);

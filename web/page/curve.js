@@ -43,7 +43,15 @@ export function drawCurve(svg, curve, colours) {
   svg.append(svg.mark.line, svg.mark.dot, svg.mark.label);
 }
 
+// Empties the plot while a curve is being made, saying so.
+export function clearCurve(svg, text) {
+  svg.replaceChildren(element("text", { x: 320, y: 130, "text-anchor": "middle" }, text));
+  svg.scale = null;
+  svg.setAttribute("aria-description", text);
+}
+
 export function markCurve(svg, k) {
+  if (!svg.scale) return;
   const { x, y, curve } = svg.scale;
   const { line, dot, label } = svg.mark;
   const kmax = curve.length;

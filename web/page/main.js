@@ -1,7 +1,7 @@
 // The page's main thread: reads the photo, hands it to a worker that builds
 // the tree and paints, and only draws what comes back. No network request is
 // made; everything runs from the files next to this one.
-import { drawCurve, format, markCurve } from "./curve.js";
+import { clearCurve, drawCurve, format, markCurve } from "./curve.js";
 import { encodePng, gimpPalette, jsonPalette, readPpm, writePpm, hex } from "./formats.js";
 
 const $ = (id) => document.getElementById(id);
@@ -22,9 +22,11 @@ const state = {
   worker: null,    // serves the photo on show
   photo: null,     // { name, width, height, rgba }
   colours: 0,
-  curve: null,
+  curves: [],      // the quality curve by remap, once the worker has made it
+  remap: 0,        // how pixels are painted: 0 by cluster, 1 in the nearest colour
   k: 1,            // the k the slider asks for
   shown: 0,        // the k drawn on the canvas
+  shownRemap: 0,   // and how it was painted
   busy: false,     // a show request is out
   inputAt: 0,      // when the slider last moved, for the timing record
   pending: null,   // the build under way: { worker, photo }
@@ -141,7 +143,7 @@ function finishBuild(worker, photo, { colours, curve, buildMs }) {
   state.worker = worker;
   state.photo = photo;
   state.colours = colours;
-  state.curve = curve;
+  state.curves = [curve, null];
   state.shown = 0;
   state.busy = false;
   worker.onmessage = ({ data }) => answer(data);
@@ -158,7 +160,7 @@ function finishBuild(worker, photo, { colours, curve, buildMs }) {
     canvas.height = photo.height;
   }
   $("original").getContext("2d").putImageData(new ImageData(photo.rgba, photo.width, photo.height), 0, 0);
-  drawCurve($("curve"), curve, colours);
+  showCurve();
   setStatus(`“${photo.name}”: ${colours} distinct colours.`);
   document.body.dataset.photo = photo.name;
   delete document.body.dataset.shownK;
@@ -180,9 +182,34 @@ function setK(k) {
 }
 
 function requestShow() {
-  if (state.busy || state.k === state.shown || !state.worker) return;
+  if (state.busy || (state.k === state.shown && state.remap === state.shownRemap) || !state.worker) return;
   state.busy = true;
-  state.worker.postMessage({ type: "show", k: state.k, swatches: SWATCHES });
+  state.worker.postMessage({ type: "show", k: state.k, remap: state.remap, swatches: SWATCHES });
+}
+
+// The curve of the current remap; the nearest-colour one is asked of the
+// worker the first time it is wanted (it takes a moment), the image first.
+const REMAP_NAMES = ["by its cluster", "in the nearest colour"];
+function showCurve() {
+  const { remap } = state;
+  $("curve-remap").textContent = REMAP_NAMES[remap];
+  const curve = state.curves[remap];
+  if (curve) {
+    drawCurve($("curve"), curve, state.colours);
+    markCurve($("curve"), state.k);
+    delete document.body.dataset.curvePending;
+    return;
+  }
+  clearCurve($("curve"), "Measuring every number of colours painted in the nearest colour…");
+  document.body.dataset.curvePending = "";
+  if (state.curves.asked) return;
+  state.curves.asked = true;
+  const worker = state.worker;
+  ask({ type: "curve", remap }).then((data) => {
+    if (worker !== state.worker) return;
+    state.curves[data.remap] = data.curve;
+    if (state.remap === data.remap) showCurve();
+  }, reportFailure("The quality curve"));
 }
 
 function ask(message) {
@@ -197,15 +224,17 @@ function answer(data) {
     const { width, height } = state.photo;
     const image = new ImageData(new Uint8ClampedArray(data.pixels), width, height);
     $("reduced").getContext("2d").putImageData(image, 0, 0);
-    if (data.k === state.k && state.inputAt) {
+    if (data.k === state.k && data.remap === state.remap && state.inputAt) {
       window.tavrelTimings.push(performance.now() - state.inputAt);
       state.inputAt = 0;
     }
     state.shown = data.k;
+    state.shownRemap = data.remap;
     state.busy = false;
     $("distinct").textContent = String(data.distinct);
     drawSwatches(data.palette, data.k);
     document.body.dataset.shownK = String(data.k);
+    document.body.dataset.shownRemap = String(data.remap);
     requestShow();
     return;
   }
@@ -263,7 +292,7 @@ async function savePng() {
   const { width, height } = state.photo;
   let png;
   if (k <= 256) {
-    const { palette, indices } = await ask({ type: "png", k });
+    const { palette, indices } = await ask({ type: "png", k, remap: state.remap });
     png = await encodePng(width, height, { palette, indices });
   } else {
     const image = $("reduced").getContext("2d").getImageData(0, 0, width, height);
@@ -339,8 +368,16 @@ $("target-form").addEventListener("submit", (event) => {
     $("target-answer").textContent = "Give a mean ΔE of 0 or more.";
     return;
   }
-  ask({ type: "fewest", target }).then(({ k }) => {
-    const mean = k <= state.curve.length ? `: mean ΔE ${format(state.curve[k - 1])}` : "";
+  const remap = state.remap;
+  ask({ type: "fewest", target, remap }).then(({ k, byCluster, curveEnd }) => {
+    const curve = state.curves[remap];
+    if (k === 0) {
+      // The walk beyond the curve was too long to make here.
+      $("target-answer").textContent = `more than ${curveEnd} colours in the nearest colour; ` +
+        `${byCluster} by cluster`;
+      return;
+    }
+    const mean = curve && k <= curve.length ? `: mean ΔE ${format(curve[k - 1])}` : "";
     $("target-answer").textContent = `${k} colours${mean}`;
     setK(k);
   }, reportFailure("The search"));
@@ -353,6 +390,15 @@ $("save-ppm").addEventListener("click", () => {
   const { width, height, rgba } = state.photo;
   save(writePpm(width, height, rgba), `${baseName()}.ppm`, "image/x-portable-pixmap");
 });
+
+for (const input of document.querySelectorAll("input[name=remap]")) {
+  input.addEventListener("change", () => {
+    state.remap = Number(document.querySelector("input[name=remap]:checked").value);
+    $("target-answer").textContent = "";
+    requestShow();
+    showCurve();
+  });
+}
 
 function layout() {
   const side = document.querySelector("input[name=layout]:checked").value;

@@ -3,7 +3,9 @@
 // - building the tree in the page (inside the worker) against the command
 //   line's -C0 on the same file, runs interleaved, medians and spread;
 // - one slider step, from the input event to the end of putImageData, the
-//   median of 20 moves up and 20 down, 60 ms apart (and of 20 jumps);
+//   median of 20 moves up and 20 down, 60 ms apart (and of 20 jumps), by
+//   cluster and then in the nearest colour (each k painted from scratch),
+//   and the time the nearest-colour curve takes to appear;
 // - the page's download size.
 import { execFileSync } from "node:child_process";
 import { mkdtempSync, readdirSync, rmSync, statSync, symlinkSync } from "node:fs";
@@ -61,10 +63,19 @@ try {
     }
     return page.evaluate(() => [...window.tavrelTimings]);
   };
-  await page.keyboard.press("Home");
-  const up = await moves(Array(20).fill("ArrowRight"));
-  const down = await moves(Array(20).fill("ArrowLeft"));
-  const jumps = await moves(Array(20).fill(0).map((_, i) => (i % 2 ? "PageDown" : "PageUp")));
+  const steps = async () => {
+    await page.focus("#k");
+    await page.keyboard.press("Home");
+    return { up: await moves(Array(20).fill("ArrowRight")), down: await moves(Array(20).fill("ArrowLeft")),
+             jumps: await moves(Array(20).fill(0).map((_, i) => (i % 2 ? "PageDown" : "PageUp"))) };
+  };
+  const cluster = await steps();
+  const curveStarted = Date.now();
+  await page.click('input[name=remap][value="1"]');
+  await page.waitForFunction(() => document.body.dataset.shownRemap === "1" &&
+                             !("curvePending" in document.body.dataset), { timeout: 600000 });
+  const curveMs = Date.now() - curveStarted;
+  const nearest = await steps();
 
   const files = readdirSync(site).filter((f) => !f.startsWith("."));
   const bytes = files.reduce((n, f) => n + statSync(join(site, f)).size, 0);
@@ -77,9 +88,13 @@ try {
   console.log(`build in the page  median ${median(web).toFixed(0)} ms (${spread(web)})`);
   console.log(`command line -C0   median ${median(native).toFixed(0)} ms (${spread(native)})`);
   console.log(`ratio              ${(median(web) / median(native)).toFixed(2)} (target at most 3)`);
-  console.log(`slider step up     median ${median(up).toFixed(1)} ms of 20 (max ${Math.max(...up).toFixed(1)})`);
-  console.log(`slider step down   median ${median(down).toFixed(1)} ms of 20 (max ${Math.max(...down).toFixed(1)}) (target at most 16)`);
-  console.log(`slider jump        median ${median(jumps).toFixed(1)} ms of 20 (max ${Math.max(...jumps).toFixed(1)})`);
+  const times = (values) => `median ${median(values).toFixed(1)} ms of 20 (max ${Math.max(...values).toFixed(1)})`;
+  for (const [name, { up, down, jumps }] of [["by cluster", cluster], ["nearest colour", nearest]]) {
+    console.log(`slider step up     ${times(up)}, ${name}`);
+    console.log(`slider step down   ${times(down)}, ${name} (target at most 16)`);
+    console.log(`slider jump        ${times(jumps)}, ${name}`);
+  }
+  console.log(`nearest curve      ${curveMs} ms from the switch to the curve drawn (k = 1 to 256)`);
   console.log(`download           ${bytes} bytes in ${files.length} files, ${wasm} of them WebAssembly (target at most 1 MB)`);
 } finally {
   await browser.close();
