@@ -68,10 +68,7 @@ async function showK(k, how) {
     await page.focus("#k");
     await page.keyboard.press(k > current ? "ArrowRight" : "ArrowLeft");
   } else if (how === "drag") {
-    await page.$eval("#k", (slider) => {
-      slider.value = slider.max;
-      slider.dispatchEvent(new Event("input", { bubbles: true }));
-    });
+    await page.$eval("#k", (s) => { s.value = s.max; s.dispatchEvent(new Event("input", { bubbles: true })); });
   } else {
     await page.click("#k-number", { clickCount: 3 });
     await page.keyboard.type(String(k));
@@ -89,9 +86,8 @@ const canvasRgb = async (id) => Buffer.from(await page.$eval(`#${id}`, (canvas) 
 async function chromiumPng({ png, width, height, rgb }) {
   const result = await codec.evaluate(async (png, width, height, rgb) => {
     if (rgb) {
-      const image = new ImageData(width, height);
-      rgb.forEach((value, i) => { image.data[i + Math.floor(i / 3)] = value; });
-      for (let i = 3; i < image.data.length; i += 4) image.data[i] = 255;
+      const rgba = Uint8ClampedArray.from({ length: width * height * 4 }, (_, i) => i % 4 === 3 ? 255 : rgb[i - (i >> 2)]);
+      const image = new ImageData(rgba, width, height);
       const canvas = new OffscreenCanvas(width, height);
       canvas.getContext("2d").putImageData(image, 0, 0);
       return Array.from(new Uint8Array(await (await canvas.convertToBlob({ type: "image/png" })).arrayBuffer()));
