@@ -89,37 +89,43 @@ done
   || fail "cpack"
 arch=$(dpkg --print-architecture)
 lib=./usr/$relative_libdir
+# Each package's files, less its changelog and copyright.
+cat > "$work/contents" << END
+tavrel -rwxr-xr-x root/root ./usr/bin/tavrel  
+tavrel -rw-r--r-- root/root ./usr/share/man/man1/tavrel.1.gz  
+libtavrel0 lrwxrwxrwx root/root $lib/libtavrel.so.0 -> libtavrel.so.$version
+libtavrel0 -rw-r--r-- root/root $lib/libtavrel.so.$version  
+libtavrel-dev -rw-r--r-- root/root ./usr/include/tavrel/export.h  
+libtavrel-dev -rw-r--r-- root/root ./usr/include/tavrel/tavrel.h  
+libtavrel-dev -rw-r--r-- root/root ./usr/include/tavrel/tavrel.hpp  
+libtavrel-dev -rw-r--r-- root/root ./usr/include/tavrel/version.h  
+libtavrel-dev lrwxrwxrwx root/root $lib/libtavrel.so -> libtavrel.so.0
+libtavrel-dev -rw-r--r-- root/root $lib/pkgconfig/tavrel.pc  
+libtavrel-dev -rw-r--r-- root/root $lib/cmake/tavrel/tavrelConfig.cmake  
+libtavrel-dev -rw-r--r-- root/root $lib/cmake/tavrel/tavrelConfigVersion.cmake  
+libtavrel-dev -rw-r--r-- root/root $lib/cmake/tavrel/tavrelTargets.cmake  
+libtavrel-dev -rw-r--r-- root/root $lib/cmake/tavrel/tavrelTargets-$config.cmake  
+END
 for package in tavrel libtavrel0 libtavrel-dev; do
   deb=$work/deb/${package}_${version}_$arch.deb
   [ -f "$deb" ] || fail "no package $package"
+  { sed -n "s/^$package //p" "$work/contents"
+    printf -- "-rw-r--r-- root/root ./usr/share/doc/$package/%s  \n" changelog.gz copyright; } \
+    | sort > "$work/expected"
   dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6, $7, $8 }' | sort \
-    > "$work/$package.files"
+    | cmp -s "$work/expected" - || fail "$package: contents"
   dpkg-deb --extract "$deb" "$work/root"
 done
 
 # The program, as before the library: it links the engine statically.
 deb=$work/deb/tavrel_${version}_$arch.deb
 case $(dpkg-deb --field "$deb" Depends) in *libtavrel*) fail "tavrel: depends on the library" ;; esac
-sort > "$work/expected" << END
--rwxr-xr-x root/root ./usr/bin/tavrel  
--rw-r--r-- root/root ./usr/share/doc/tavrel/changelog.gz  
--rw-r--r-- root/root ./usr/share/doc/tavrel/copyright  
--rw-r--r-- root/root ./usr/share/man/man1/tavrel.1.gz  
-END
-cmp -s "$work/expected" "$work/tavrel.files" || fail "tavrel: contents"
 gzip -dc "$work/root/usr/share/man/man1/tavrel.1.gz" | cmp -s - "$man" || fail "packaged man page"
 check_binary "$work/root/usr/bin/tavrel"
 
 # The shared library: its shlibs file, and libc's ldconfig trigger instead of
 # maintainer scripts.
 deb=$work/deb/libtavrel0_${version}_$arch.deb
-sort > "$work/expected" << END
-lrwxrwxrwx root/root $lib/libtavrel.so.0 -> libtavrel.so.$version
--rw-r--r-- root/root $lib/libtavrel.so.$version  
--rw-r--r-- root/root ./usr/share/doc/libtavrel0/changelog.gz  
--rw-r--r-- root/root ./usr/share/doc/libtavrel0/copyright  
-END
-cmp -s "$work/expected" "$work/libtavrel0.files" || fail "libtavrel0: contents"
 dpkg-deb --control "$deb" "$work/control"
 [ "$(ls "$work/control" | tr '\n' ' ')" = "control md5sums shlibs triggers " ] \
   || fail "libtavrel0: control files $(ls "$work/control")"
@@ -130,19 +136,4 @@ check_library "$work/root/$lib/libtavrel.so.$version"
 # The development files (a program built with them: examples_test.sh).
 deb=$work/deb/libtavrel-dev_${version}_$arch.deb
 [ "$(dpkg-deb --field "$deb" Depends)" = "libtavrel0 (= $version)" ] || fail "libtavrel-dev: Depends"
-sort > "$work/expected" << END
--rw-r--r-- root/root ./usr/include/tavrel/export.h  
--rw-r--r-- root/root ./usr/include/tavrel/tavrel.h  
--rw-r--r-- root/root ./usr/include/tavrel/tavrel.hpp  
--rw-r--r-- root/root ./usr/include/tavrel/version.h  
-lrwxrwxrwx root/root $lib/libtavrel.so -> libtavrel.so.0
--rw-r--r-- root/root $lib/pkgconfig/tavrel.pc  
--rw-r--r-- root/root $lib/cmake/tavrel/tavrelConfig.cmake  
--rw-r--r-- root/root $lib/cmake/tavrel/tavrelConfigVersion.cmake  
--rw-r--r-- root/root $lib/cmake/tavrel/tavrelTargets.cmake  
--rw-r--r-- root/root $lib/cmake/tavrel/tavrelTargets-$config.cmake  
--rw-r--r-- root/root ./usr/share/doc/libtavrel-dev/changelog.gz  
--rw-r--r-- root/root ./usr/share/doc/libtavrel-dev/copyright  
-END
-cmp -s "$work/expected" "$work/libtavrel-dev.files" || fail "libtavrel-dev: contents"
 grep -qx "prefix=/usr" "$work/root/$lib/pkgconfig/tavrel.pc" || fail "packaged tavrel.pc prefix"

@@ -27,13 +27,9 @@ grep -qx "$prefix/$pydir" "$work/path" || fail "$python does not look in $prefix
 stage=$work/stage
 DESTDIR=$stage "$cmake" --install "$build" --component python > /dev/null
 suffix=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
+files="tavrel/__init__.py tavrel/__init__.pyi tavrel/_tavrel$suffix tavrel/py.typed"
 (cd "$stage$prefix/$pydir" && find . ! -type d -printf '%m %p\n' | sort) > "$work/staged"
-sort > "$work/expected" << END
-644 ./tavrel/__init__.py
-644 ./tavrel/__init__.pyi
-644 ./tavrel/_tavrel$suffix
-644 ./tavrel/py.typed
-END
+printf '644 ./%s\n' $files | sort > "$work/expected"
 cmp -s "$work/expected" "$work/staged" || { diff "$work/expected" "$work/staged"; fail "staged"; }
 check_module "$stage$prefix/$pydir"
 
@@ -52,14 +48,9 @@ for need in "python3 (>= 3.$minor~)" "python3 (<< 3.$((minor + 1)))" python3-num
 done
 case $depends in *libtavrel*) fail "Depends: $depends" ;; esac
 dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort > "$work/files"
-sort > "$work/expected" << END
--rw-r--r-- root/root ./usr/lib/python3/dist-packages/tavrel/__init__.py
--rw-r--r-- root/root ./usr/lib/python3/dist-packages/tavrel/__init__.pyi
--rw-r--r-- root/root ./usr/lib/python3/dist-packages/tavrel/_tavrel$suffix
--rw-r--r-- root/root ./usr/lib/python3/dist-packages/tavrel/py.typed
--rw-r--r-- root/root ./usr/share/doc/python3-tavrel/changelog.gz
--rw-r--r-- root/root ./usr/share/doc/python3-tavrel/copyright
-END
+{ printf -- '-rw-r--r-- root/root ./usr/lib/python3/dist-packages/%s\n' $files
+  printf -- '-rw-r--r-- root/root ./usr/share/doc/python3-tavrel/%s\n' changelog.gz copyright; } \
+  | sort > "$work/expected"
 cmp -s "$work/expected" "$work/files" || { diff "$work/expected" "$work/files"; fail "contents"; }
 dpkg-deb --extract "$deb" "$work/root"
 check_module "$work/root/usr/lib/python3/dist-packages"

@@ -28,7 +28,6 @@ BAD_CALLS = [
     (lambda: tavrel.Hierarchy(None), TypeError, r"H×W×3 uint8 numpy array .*; got NoneType"),
     (lambda: tavrel.Hierarchy(RGB.astype(np.float64)), TypeError, r"float64; expected uint8"),
     (lambda: tavrel.Hierarchy([[[1, 2, 3]]]), TypeError, r"array interface .*; got list"),
-    (lambda: tavrel.Hierarchy(Image.new("I;16", (3, 2))), TypeError, r"expected uint8"),
     (lambda: tavrel.Hierarchy(RGB[..., 0]), ValueError, r"shape \(4, 5\), one value a pixel.*\.convert\(\"RGB\"\)"),
     (lambda: tavrel.Hierarchy(Image.new("P", (5, 4))), ValueError, r"Pillow mode \"L\" or \"P\""),
     (lambda: tavrel.Hierarchy(Image.new("RGBA", (5, 4))), ValueError, r"shape \(4, 5, 4\), 4 channels; expected 3.*alpha=\"ignore\""),
@@ -53,7 +52,6 @@ BAD_CALLS = [
     (lambda: SMALL.image(1, remap="closest"), ValueError, r"remap must be \"cluster\" or \"nearest\"; got \"closest\""),
     (lambda: SMALL.indices(1, remap="Nearest"), ValueError, r"got \"Nearest\""),
     (lambda: SMALL.to_pil(257, remap=""), ValueError, r"remap must be .*; got \"\""),
-    (lambda: SMALL.mean_delta_e(2, remap="nearest "), ValueError, r"got \"nearest \""),
     (lambda: SMALL.fewest_colours(1.0, remap="NEAREST"), ValueError, r"remap must be"),
     (lambda: SMALL.image(1, "nearest"), TypeError, r"incompatible function arguments"),  # keyword only
 ]

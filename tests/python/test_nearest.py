@@ -45,28 +45,16 @@ def brute_force(photo, palette):
     return nearest[inverse].reshape(photo.shape[:2]), d[np.arange(len(colours)), nearest][inverse]
 
 
-def dark_noise(_):
-    # Channels of 0 to 2 only: black and (1, 1, 1) measure alike, and at
-    # k = 25 two clusters' truncated means are one colour.
-    return random_image(seed=13, height=12, width=10, levels=3) // 127
-
-
-def photo_with_black(sample):
-    crop = np.ascontiguousarray(sample[100:140, 150:200])
-    crop[::7, ::5] = 0
-    crop[3::7, 2::5] = 1
-    return crop
-
-
-@pytest.mark.parametrize("make", [dark_noise, photo_with_black])
-def test_nearest_painting_and_its_curve_equal_a_brute_force_search(sample, make):
-    photo = make(sample)
+def test_nearest_painting_and_its_curve_equal_a_brute_force_search(sample):
+    # Black and (1, 1, 1) measure alike: where both are entries, the lower wins.
+    photo = np.ascontiguousarray(sample[100:140, 150:200])
+    photo[::7, ::5] = 0
+    photo[3::7, 2::5] = 1
     h = tavrel.Hierarchy(photo)
     n = h.colours
-    ks = range(1, n + 1) if n < 64 else [1, 2, 3, 16, 255, 256, 257, n - 1, n]
     curve = h.mean_delta_e(n, remap="nearest")
     ties = 0
-    for k in ks:
+    for k in [1, 2, 3, 16, 255, 256, 257, n - 1, n]:
         palette = h.palette(k)
         expected, differences = brute_force(photo, palette)
         indices = h.indices(k, remap="nearest")
@@ -77,10 +65,6 @@ def test_nearest_painting_and_its_curve_equal_a_brute_force_search(sample, make)
             assert np.array_equal(np.asarray(h.to_pil(k, remap="nearest")), expected), k
         assert curve[k - 1] == pytest.approx(differences.mean(), rel=1e-9, abs=1e-12), k
         ties += len({lab(tuple(int(v) for v in c)) for c in palette}) < k
-    assert ties > 0  # two entries measure alike: the lower index must win
-    # Never worse than painting by cluster; fewest_colours reads the same curve.
-    assert np.all(curve <= h.mean_delta_e(n) + 1e-12)
-    for k in [2, 5, n // 2]:
-        for target in [curve[k - 1], np.nextafter(curve[k - 1], 0)]:
-            assert h.fewest_colours(target, remap="nearest") == int(np.argmax(curve <= target)) + 1
-    assert np.array_equal(h.mean_delta_e(3, remap="nearest"), curve[:3])
+    assert ties > 0
+    for target in curve[[1, 4, n // 2]]:
+        assert h.fewest_colours(target, remap="nearest") == int(np.argmax(curve <= target)) + 1

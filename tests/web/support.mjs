@@ -15,12 +15,6 @@ export function readDump(file) {
   return { width, height, rgb: bytes.subarray(match[0].length, match[0].length + width * height * 3) };
 }
 
-export function rgbOfRgba(rgba) {
-  const rgb = Buffer.alloc((rgba.length / 4) * 3);
-  for (let i = 0, j = 0; i < rgba.length; i += 4, j += 3) rgba.copy(rgb, j, i, i + 3);
-  return rgb;
-}
-
 // The command line's dumps 2..limit of a photo, in a fresh folder; returns
 // a function from k to the dump's RGB bytes.
 export function commandLineDumps(binary, photo, limit) {
