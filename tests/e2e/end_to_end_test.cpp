@@ -15,6 +15,7 @@
 namespace tavrel {
 namespace {
 
+using test::kSanitized;
 using Strings = std::vector<std::string>;
 
 struct Row {
@@ -72,9 +73,7 @@ void layOut(const std::string& root, const Strings& entry) {
   test::fs::create_directories(path.parent_path());
   if (entry[0] == "file") test::writeFile(path.string(), entry[2]);
   if (entry[0] == "folder") test::fs::create_directories(path);
-  if (entry[0] == "fifo") {
-    EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
-  }
+  if (entry[0] == "fifo" && ::mkfifo(path.c_str(), 0600) != 0) ADD_FAILURE() << path;
   if (entry[0] == "link") test::fs::create_symlink(entry[2], path);
   if (entry[0] == "hardlink") test::fs::create_hard_link(test::fs::path(root) / entry[2], path);
 }
@@ -90,16 +89,8 @@ std::string quoted(const std::string& text) {
 }
 
 // Through a shell for the limit; the timeout keeps a run that would block
-// from stalling the suite. The sanitizers' shadow memory does not fit an
-// address-space limit, and they slow a run down: there a row runs without
-// its memory limit (its outcome must not depend on it) and with ten times
-// its time.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-
+// from stalling the suite. Under the sanitizers a row runs without its memory
+// limit (its outcome must not depend on it) and with ten times its time.
 Outcome runIn(const std::string& program, const Row& row) {
   test::TempDir dir, capture;
   for (const Strings& entry : row.setup) layOut(dir.path(), entry);

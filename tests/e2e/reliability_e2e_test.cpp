@@ -14,12 +14,7 @@
 namespace tavrel {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;  // shadow memory does not fit an address-space limit
-#else
-constexpr bool kSanitized = false;
-#endif
-
+using test::kSanitized;
 using Entries = std::map<std::string, std::string>;
 const std::string kPhoto = TAVREL_TEST_DATA "/../../examples/coffee-320x240.ppm";
 const std::string kTwo = test::readFile(test::dataPath("two.ppm"));

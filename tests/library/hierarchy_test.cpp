@@ -18,18 +18,14 @@ namespace {
 
 using test::Photo;
 
-// The small photos, and with them the sample photo when asked.
+// The small photos and the sample photo.
 void forEachPhoto(
-    bool withSample,
     const std::function<void(const Photo&, const Hierarchy&, const std::string& path)>& check) {
-  std::vector<std::string> paths;
   for (const char* name :
        {"chelsea-16x16.ppm", "coffee-24x16.ppm", "coffee-post-48x32.ppm", "motorcycle-16x16.ppm",
-        "coffee-post1500-48x36.ppm", "hundred.ppm", "four.ppm", "two.ppm", "photo.ppm"}) {
-    paths.push_back(test::dataPath(name));
-  }
-  if (withSample) paths.push_back(TAVREL_TEST_DATA "/../../examples/coffee-320x240.ppm");
-  for (const std::string& path : paths) {
+        "coffee-post1500-48x36.ppm", "hundred.ppm", "four.ppm", "two.ppm", "photo.ppm",
+        "../../examples/coffee-320x240.ppm"}) {
+    const std::string path = test::dataPath(name);
     SCOPED_TRACE(path);
     const Photo photo = test::readPhoto(path);
     check(photo, Hierarchy(photo.pixels()), path);
@@ -71,7 +67,7 @@ std::string colourText(const Colour& c) {
 }
 
 TEST(Library, EveryImageMatchesTheCommandLinesDumps) {
-  forEachPhoto(true, [](const Photo& photo, const Hierarchy& h, const std::string& path) {
+  forEachPhoto([](const Photo& photo, const Hierarchy& h, const std::string& path) {
     const std::uint32_t n = h.colours(), limit = std::min(n, 256u);
     const test::CommandLineRun run = test::runCommandLine(path, 256);
     ASSERT_EQ(run.dumps.size(), limit - 1);
@@ -111,10 +107,7 @@ TEST(Library, EveryImageMatchesTheCommandLinesDumps) {
     EXPECT_EQ(painted(h, n), photo.rgb);
     for (const OutputFormat format :
          {OutputFormat::Rgba, OutputFormat::Index8, OutputFormat::Index16, OutputFormat::Index32}) {
-      if ((format == OutputFormat::Index8 && n > 256) ||
-          (format == OutputFormat::Index16 && n > 65536)) {
-        continue;
-      }
+      if (format == OutputFormat::Index8 && n > 256) continue;  // all have fewer than 65,536
       std::vector<std::uint8_t> out(h.outputSize(format));
       const Output whole{out.data(), out.size(), 0, format};
       h.paint(n, whole);
@@ -141,7 +134,7 @@ TEST(Library, EveryImageMatchesTheCommandLinesDumps) {
 // child's colour as the truncated pixel-weighted mean of its leaves; the
 // layouts of the input (rows with padding, 4-byte pixels) change nothing.
 TEST(Library, LinkageAndLeavesAgreeWithThePhotoAndTheSplits) {
-  forEachPhoto(true, [](const Photo& photo, const Hierarchy& h, const std::string&) {
+  forEachPhoto([](const Photo& photo, const Hierarchy& h, const std::string&) {
     const std::uint32_t n = h.colours();
     // Per node: colours below, pixels and channel sums.
     std::vector<std::array<std::uint64_t, 5>> node;
@@ -149,11 +142,9 @@ TEST(Library, LinkageAndLeavesAgreeWithThePhotoAndTheSplits) {
     std::map<std::uint32_t, std::uint32_t> leafOf;
     for (std::size_t i = 0; i < photo.rgb.size(); i += 3) {
       const std::uint8_t* p = &photo.rgb[i];
-      if (leafOf.emplace(p[0] | p[1] << 8 | p[2] << 16, leaves.size()).second) {
-        leaves.push_back({p[0], p[1], p[2]});
-        node.push_back({1, 0, 0, 0, 0});
-      }
-      auto& leaf = node[leafOf[p[0] | p[1] << 8 | p[2] << 16]];
+      const auto [at, fresh] = leafOf.emplace(p[0] | p[1] << 8 | p[2] << 16, leaves.size());
+      if (fresh) leaves.push_back({p[0], p[1], p[2]}), node.push_back({1, 0, 0, 0, 0});
+      auto& leaf = node[at->second];
       leaf[1] += 1, leaf[2] += p[0], leaf[3] += p[1], leaf[4] += p[2];
     }
     ASSERT_EQ(h.leafColours(), leaves);
@@ -194,55 +185,37 @@ TEST(Library, LinkageAndLeavesAgreeWithThePhotoAndTheSplits) {
   });
 }
 
-// The curve against the mean of the painted images pixel by pixel; the
-// fewest colours just above and just below curve values, where the curve
-// need not fall at every k.
-TEST(Library, QualityCurveAgreesWithAPerPixelMeasure) {
-  forEachPhoto(true, [](const Photo& photo, const Hierarchy& h, const std::string&) {
-    const std::uint32_t n = h.colours();
-    const std::vector<double> curve = h.meanDeltaE(n);
+// Both curves against the mean of the painted images pixel by pixel, and the
+// fewest colours just above and just below curve values (a curve need not
+// fall at every k). Nearest-colour painting against a plain search (the black
+// and (1, 1, 1) of some photos are ties at difference 0, and palettes that
+// repeat a colour give more); its curve never above the painting by cluster.
+TEST(Library, QualityCurvesAndNearestPaintingAgreeWithPlainComputations) {
+  int ties = 0;
+  forEachPhoto([&](const Photo& photo, const Hierarchy& h, const std::string&) {
+    const std::uint32_t n = h.colours(), kmax = std::min(n, 300u);
+    const std::vector<double> curve = h.meanDeltaE(n), nearest = h.meanDeltaE(kmax, Remap::Nearest);
     ASSERT_EQ(curve.size(), n);
+    ASSERT_EQ(nearest.size(), kmax);
     EXPECT_EQ(h.meanDeltaE(std::min(n, 7u)),
               std::vector<double>(curve.begin(), curve.begin() + std::min(n, 7u)));
+    auto expectCurveAt = [&](const std::vector<double>& c, Remap remap, std::uint32_t k,
+                             const std::vector<std::uint8_t>& rgb) {
+      const double plain = test::perPixelMean(photo.rgb, rgb);
+      EXPECT_LE(std::fabs(c[k - 1] - plain), 1e-9 * std::max(c[k - 1], plain)) << plain;
+      for (double target : {c[k - 1] * (1 + 1e-7), c[k - 1] * (1 - 1e-7)}) {
+        const auto first = std::find_if(c.begin(), c.end(), [&](double m) { return m <= target; });
+        const auto fewest = static_cast<std::uint32_t>(first - c.begin() + 1);
+        EXPECT_TRUE(first == c.end() || h.fewestColours(target, remap) == fewest) << target;
+      }
+    };
     std::vector<std::uint32_t> ks;
     for (std::uint32_t k = 1; k <= n; k += k < 40 ? 1 : k < 300 ? 37 : n / 7 + 1) ks.push_back(k);
-    ks.insert(ks.end(), {n - 1 > 0 ? n - 1 : 1, n});
-    auto firstAtOrBelow = [&](double target) {
-      std::uint32_t k = 1;
-      while (curve[k - 1] > target) ++k;
-      return k;
-    };
+    ks.insert(ks.end(), {kmax, n - 1 > 0 ? n - 1 : 1, n});
     for (std::uint32_t k : ks) {
       SCOPED_TRACE("k = " + std::to_string(k));
-      const double plain = test::perPixelMean(photo.rgb, painted(h, k));
-      const double gap = std::fabs(curve[k - 1] - plain);
-      EXPECT_LE(gap, 1e-9 * std::max(curve[k - 1], plain)) << curve[k - 1] << " " << plain;
-      for (double target : {curve[k - 1] * (1 + 1e-7), curve[k - 1] * (1 - 1e-7)}) {
-        EXPECT_EQ(h.fewestColours(target), firstAtOrBelow(target)) << target;
-      }
-    }
-    EXPECT_EQ(curve[n - 1], 0.0);
-    EXPECT_EQ(h.fewestColours(0), firstAtOrBelow(0));  // black and (1, 1, 1) measure alike
-    EXPECT_EQ(h.fewestColours(1e300), 1u);
-  });
-}
-
-// Nearest-colour painting against a plain search on every small photo (the
-// black and (1, 1, 1) of some are ties at difference 0, and palettes that
-// repeat a colour give more), in every format; its quality curve against the
-// painted images pixel by pixel, never above the painting by cluster.
-TEST(Library, NearestPaintingMatchesAPlainSearchAndItsCurve) {
-  int ties = 0;
-  forEachPhoto(true, [&](const Photo& photo, const Hierarchy& h, const std::string&) {
-    const std::uint32_t n = h.colours(), kmax = std::min(n, 300u);
-    const std::vector<double> curve = h.meanDeltaE(kmax, Remap::Nearest);
-    const std::vector<double> byCluster = h.meanDeltaE(kmax);
-    ASSERT_EQ(curve.size(), kmax);
-    std::vector<std::uint32_t> ks;
-    for (std::uint32_t k = 1; k <= kmax; k += k < (n > 2000 ? 6 : 30) ? 1 : 41) ks.push_back(k);
-    ks.insert(ks.end(), {kmax, n});
-    for (std::uint32_t k : ks) {
-      SCOPED_TRACE("k = " + std::to_string(k));
+      expectCurveAt(curve, Remap::Cluster, k, painted(h, k));
+      if (k > kmax && k < n) continue;
       const std::vector<Colour> palette = h.palette(k);
       const std::vector<std::uint32_t> expected = test::nearestByBruteForce(photo, palette, ties);
       std::vector<std::uint32_t> index(expected.size());
@@ -256,24 +229,12 @@ TEST(Library, NearestPaintingMatchesAPlainSearchAndItsCurve) {
       const Output rgbaOut{rgba.data(), rgba.size(), padded, OutputFormat::Rgba};
       h.paint(k, rgbaOut, Remap::Nearest);
       EXPECT_EQ(unpacked(h, k, rgbaOut), rgb);
-      if (k <= 256) {
-        std::vector<std::uint8_t> index8(h.outputSize(OutputFormat::Index8));
-        const Output index8Out{index8.data(), index8.size(), 0, OutputFormat::Index8};
-        h.paint(k, index8Out, Remap::Nearest);
-        EXPECT_EQ(unpacked(h, k, index8Out), rgb);
-      }
       if (k > kmax) continue;
-      const double plain = test::perPixelMean(photo.rgb, rgb);
-      EXPECT_LE(std::fabs(curve[k - 1] - plain), 1e-9 * std::max(curve[k - 1], plain));
-      EXPECT_LE(curve[k - 1], byCluster[k - 1] * (1 + 1e-12));
-      for (double target : {curve[k - 1] * (1 + 1e-7), curve[k - 1] * (1 - 1e-7)}) {
-        const auto first =
-            std::find_if(curve.begin(), curve.end(), [&](double m) { return m <= target; });
-        if (first != curve.end()) {
-          EXPECT_EQ(h.fewestColours(target, Remap::Nearest), first - curve.begin() + 1) << target;
-        }
-      }
+      expectCurveAt(nearest, Remap::Nearest, k, rgb);
+      EXPECT_LE(nearest[k - 1], curve[k - 1] * (1 + 1e-12));
     }
+    EXPECT_EQ(curve[n - 1], 0.0);
+    EXPECT_EQ(h.fewestColours(1e300), 1u);
     EXPECT_EQ(h.fewestColours(1e300, Remap::Nearest), 1u);
   });
   EXPECT_GT(ties, 0);

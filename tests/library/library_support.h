@@ -77,12 +77,10 @@ inline CommandLineRun runCommandLine(const std::string& photo, int limit) {
 
 // The mean ΔE between two packed RGB images, pixel by pixel.
 inline double perPixelMean(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
-  std::map<std::uint32_t, LabColor> labs;
+  std::map<std::uint32_t, LabColor> labs;  // by colour, each converted once
   auto lab = [&](const std::uint8_t* p) {
-    const std::uint32_t key = p[0] | p[1] << 8 | p[2] << 16;
-    auto it = labs.find(key);
-    if (it == labs.end())
-      it = labs.emplace(key, colourToLab(kD65WhitePoint, p[0], p[1], p[2])).first;
+    auto [it, fresh] = labs.try_emplace(p[0] | p[1] << 8 | p[2] << 16);
+    if (fresh) it->second = colourToLab(kD65WhitePoint, p[0], p[1], p[2]);
     return it->second;
   };
   double sum = 0;
@@ -97,22 +95,16 @@ inline std::vector<std::uint32_t> nearestByBruteForce(const Photo& photo,
                                                       int& ties) {
   std::vector<LabColor> entries;
   for (const Colour& c : palette) entries.push_back(colourToLab(kD65WhitePoint, c.r, c.g, c.b));
-  std::map<std::uint32_t, std::pair<std::uint32_t, bool>> known;  // by colour
+  std::map<std::uint32_t, std::pair<std::uint32_t, bool>> known;  // by colour: entry, tie
   std::vector<std::uint32_t> nearest;
   for (std::size_t i = 0; i < photo.rgb.size(); i += 3) {
     const std::uint8_t* p = &photo.rgb[i];
     auto [it, fresh] = known.try_emplace(p[0] | p[1] << 8 | p[2] << 16);
-    if (fresh) {
-      const LabColor lab = colourToLab(kD65WhitePoint, p[0], p[1], p[2]);
-      double best = labDistance(lab, entries[0]);
-      for (std::uint32_t e = 1; e < entries.size(); ++e) {
-        const double d = labDistance(lab, entries[e]);
-        it->second.second |= d == best;
-        if (d < best) {
-          best = d;
-          it->second = {e, false};
-        }
-      }
+    const LabColor lab = colourToLab(kD65WhitePoint, p[0], p[1], p[2]);
+    for (std::uint32_t e = 1, best = 0; fresh && e < entries.size(); ++e) {
+      const double d = labDistance(lab, entries[e]), least = labDistance(lab, entries[best]);
+      it->second.second |= d == least;
+      if (d < least) it->second = {best = e, false};
     }
     nearest.push_back(it->second.first);
     ties += it->second.second;

@@ -16,8 +16,8 @@
 namespace tavrel {
 namespace {
 
+using test::Colours;
 using test::pack;
-using Colours = std::vector<PackedColor>;
 using Counts = std::vector<std::int64_t>;
 
 struct Merge {

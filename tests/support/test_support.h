@@ -20,6 +20,14 @@ namespace tavrel::test {
 namespace fs = std::filesystem;
 using Colours = std::vector<PackedColor>;
 
+// The sanitizers' shadow memory does not fit an address-space limit, and they
+// slow a run down several times.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 constexpr PackedColor pack(int red, int green, int blue) {
   return static_cast<PackedColor>(red | green << 8 | blue << 16);
 }
