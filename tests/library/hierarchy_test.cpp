@@ -95,12 +95,20 @@ TEST(Library, EveryImageMatchesTheCommandLinesDumps) {
       ASSERT_EQ(unpacked(h, k, index8Out), dump);
       ASSERT_EQ(unpacked(h, k, index32Out), dump);
     }
-    // From scratch into the cursor's rows; neither touched the bytes between.
+    // From scratch into the cursor's rows, and as RGB into rows padded as
+    // much; neither touched the bytes between.
     h.paint(limit, rgbaOut);
     EXPECT_EQ(unpacked(h, limit, rgbaOut), run.dumps.at(limit));
-    for (std::size_t end = padded; end < rgbaRows.size(); end += padded) {
-      ASSERT_EQ(std::string(rgbaRows.begin() + end - 5, rgbaRows.begin() + end),
-                "\xEE\xEE\xEE\xEE\xEE");
+    std::vector<std::uint8_t> rgbRows(h.outputSize(OutputFormat::Rgb, padded), 0xEE);
+    const Output rgbOut{rgbRows.data(), rgbRows.size(), padded, OutputFormat::Rgb};
+    h.paint(limit, rgbOut);
+    EXPECT_EQ(unpacked(h, limit, rgbOut), run.dumps.at(limit));
+    for (const std::vector<std::uint8_t>* rows : {&rgbaRows, &rgbRows}) {
+      const std::size_t gap = rows == &rgbaRows ? 5 : photo.width + 5;
+      for (std::size_t end = padded; end < rows->size(); end += padded) {
+        ASSERT_EQ(std::string(rows->begin() + end - gap, rows->begin() + end),
+                  std::string(gap, '\xEE'));
+      }
     }
     // The photo itself at k = colours, painted from scratch in every format
     // that can hold n entries, and reached by a jump that repaints all.
