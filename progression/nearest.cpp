@@ -90,93 +90,6 @@ std::vector<LabColor> rankLabs(const SplitTree& tree) {
   return lab;
 }
 
-void nearestValues(const SplitTree& tree, const std::vector<LabColor>& lab, std::uint32_t k,
-                   const std::vector<std::uint32_t>& entryValue, std::uint32_t* rankValue,
-                   bool twoThreads) {
-  const std::vector<std::uint32_t> nodes = entryNodes(tree, k);
-  const std::vector<LabColor> palette = paletteLabs(tree, nodes);
-  // Entries by lightness, so that each cluster looks only at the slab of
-  // lightness its colours can reach.
-  std::vector<std::uint32_t> byLightness(k);
-  std::iota(byLightness.begin(), byLightness.end(), 0u);
-  std::sort(byLightness.begin(), byLightness.end(),
-            [&](std::uint32_t x, std::uint32_t y) { return palette[x].L < palette[y].L; });
-  std::vector<double> lightness(k);
-  for (std::uint32_t i = 0; i < k; ++i) lightness[i] = palette[byLightness[i]].L;
-
-  // The clusters of the count entries at order.
-  const auto search = [&](const std::uint32_t* order, std::size_t count) {
-    std::vector<double> own;  // per rank of one cluster: its square to its entry
-    std::vector<Candidate> candidates;
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::uint32_t e = order[i];
-      const std::uint32_t begin = tree.first[nodes[e]], end = tree.endOf(nodes[e]);
-      const LabColor& centre = palette[e];
-      own.resize(end - begin);
-      double farthest = 0;
-      for (std::uint32_t rank = begin; rank < end; ++rank) {
-        own[rank - begin] = squaredDistance(lab[rank], centre);
-        farthest = std::max(farthest, own[rank - begin]);
-      }
-      // A colour at difference d from its own entry is nearer to another only
-      // if that entry is within 2 d of its own, so the entries within twice
-      // the cluster's farthest colour are all its colours need, nearest
-      // first. Squares serve for these bounds, sparing a root a colour.
-      const double reach = withSlack(2 * std::sqrt(farthest));
-      const double reachSquared = withSlack(4 * farthest);
-      candidates.clear();
-      const auto from = std::lower_bound(lightness.begin(), lightness.end(), centre.L - reach);
-      const auto to = std::upper_bound(from, lightness.end(), centre.L + reach);
-      for (auto it = from; it != to; ++it) {
-        const std::uint32_t f = byLightness[it - lightness.begin()];
-        const double apart = squaredDistance(centre, palette[f]);
-        if (f != e && apart <= reachSquared) candidates.push_back({apart, f, palette[f]});
-      }
-      std::sort(candidates.begin(), candidates.end());
-      for (std::uint32_t rank = begin; rank < end; ++rank) {
-        const double ownSquare = own[rank - begin];
-        const LabColor& colour = lab[rank];
-        // Only entries within 2 d of the own entry can be nearer. The least
-        // square, ties to the lower entry, is found without a branch a
-        // candidate; the runner-up square says whether two roots could round
-        // alike, and only then do the roots decide.
-        const double farEnough = withSlack(4 * ownSquare);
-        double least = ownSquare, second = inf;
-        std::uint32_t entry = e;
-        for (const Candidate& c : candidates) {
-          if (c.apart > farEnough) break;
-          const double d2 = squaredDistance(colour, c.colour);
-          const bool better = d2 < least || (d2 == least && c.entry < entry);
-          second = better ? least : std::min(second, d2);
-          least = better ? d2 : least;
-          entry = better ? c.entry : entry;
-        }
-        if (second <= withSlack(least)) {
-          Best best{std::sqrt(ownSquare), e};
-          for (const Candidate& c : candidates) {
-            if (c.apart > farEnough) break;
-            best.offer(colour, c.colour, c.entry);
-          }
-          entry = best.entry;
-        }
-        rankValue[rank] = entryValue[entry];
-      }
-    }
-  };
-
-  // Entries in the order of their clusters' ranks, cut where half the
-  // colours lie before: two halves of the work that write apart.
-  std::vector<std::uint32_t> order(k);
-  std::iota(order.begin(), order.end(), 0u);
-  std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
-    return tree.first[nodes[x]] < tree.first[nodes[y]];
-  });
-  std::size_t cut = 0;
-  while (cut < k && tree.first[nodes[order[cut]]] < tree.leafCount / 2) ++cut;
-  inTwo(
-      twoThreads, [&] { search(order.data(), cut); }, [&] { search(order.data() + cut, k - cut); });
-}
-
 void paintNearest(const SplitTree& tree, const std::vector<std::uint32_t>& pixelRanks,
                   const std::vector<LabColor>& lab, std::uint32_t k, const PaintTarget& target) {
   std::vector<std::uint32_t> entryValue(k);
@@ -188,19 +101,112 @@ void paintNearest(const SplitTree& tree, const std::vector<std::uint32_t>& pixel
       for (std::uint32_t& c : entryValue) c |= 0xFF000000u;
     }
   }
+  const std::vector<std::uint32_t> nodes = entryNodes(tree, k);
+  const std::vector<LabColor> palette = paletteLabs(tree, nodes);
+  // Entries by lightness, so that each cluster looks only at the slab of
+  // lightness its colours can reach.
+  std::vector<std::uint32_t> byLightness(k);
+  std::iota(byLightness.begin(), byLightness.end(), 0u);
+  std::sort(byLightness.begin(), byLightness.end(),
+            [&](std::uint32_t x, std::uint32_t y) { return palette[x].L < palette[y].L; });
+  std::vector<double> lightness(k);
+  for (std::uint32_t i = 0; i < k; ++i) lightness[i] = palette[byLightness[i]].L;
+
+  // The search in pieces of one cluster each, a large cluster cut in several,
+  // in the order of their ranks: pieces small enough for two threads to
+  // share evenly, each writing its own ranks.
+  struct Piece {
+    std::uint32_t entry, begin, end;
+  };
+  const std::uint32_t most = std::max<std::uint32_t>(1024, tree.leafCount / 64);
+  std::vector<Piece> pieces;
+  for (std::uint32_t e = 0; e < k; ++e) {
+    const std::uint32_t begin = tree.first[nodes[e]], end = tree.endOf(nodes[e]);
+    for (std::uint32_t from = begin; from < end; from += std::min(most, end - from)) {
+      pieces.push_back({e, from, from + std::min(most, end - from)});
+    }
+  }
+  std::sort(pieces.begin(), pieces.end(),
+            [](const Piece& x, const Piece& y) { return x.begin < y.begin; });
+  // Room for each worker made here, so that nothing allocates on the way.
+  struct Scratch {
+    std::vector<double> own;  // per rank of the piece: its square to its entry
+    std::vector<Candidate> candidates;
+  } scratch[2];
+  for (Scratch& s : scratch) {
+    s.own.reserve(most);
+    s.candidates.reserve(k);
+  }
   std::vector<std::uint32_t> values(tree.leafCount);
-  nearestValues(tree, lab, k, entryValue, values.data(), worthTwoThreads(tree.leafCount));
-  // The rows in two halves.
-  const std::uint32_t top = target.height / 2;
-  PaintTarget upper = target, lower = target;
-  upper.height = top;
-  lower.height = target.height - top;
-  lower.data += top * target.rowStride;
-  const std::size_t skipped = static_cast<std::size_t>(top) * target.width;
-  inTwo(
-      worthTwoThreads(pixelRanks.size() / 4),
-      [&] { paintRankValues(pixelRanks.data(), values.data(), upper); },
-      [&] { paintRankValues(pixelRanks.data() + skipped, values.data(), lower); });
+
+  const auto search = [&](std::size_t piece, int worker) {
+    const auto [e, begin, end] = pieces[piece];
+    std::vector<double>& own = scratch[worker].own;
+    std::vector<Candidate>& candidates = scratch[worker].candidates;
+    const LabColor& centre = palette[e];
+    own.resize(end - begin);
+    double farthest = 0;
+    for (std::uint32_t rank = begin; rank < end; ++rank) {
+      own[rank - begin] = squaredDistance(lab[rank], centre);
+      farthest = std::max(farthest, own[rank - begin]);
+    }
+    // A colour at difference d from its own entry is nearer to another only
+    // if that entry is within 2 d of its own, so the entries within twice
+    // the piece's farthest colour are all its colours need, nearest first.
+    // Squares serve for these bounds, sparing a root a colour.
+    const double reach = withSlack(2 * std::sqrt(farthest));
+    const double reachSquared = withSlack(4 * farthest);
+    candidates.clear();
+    const auto from = std::lower_bound(lightness.begin(), lightness.end(), centre.L - reach);
+    const auto to = std::upper_bound(from, lightness.end(), centre.L + reach);
+    for (auto it = from; it != to; ++it) {
+      const std::uint32_t f = byLightness[it - lightness.begin()];
+      const double apart = squaredDistance(centre, palette[f]);
+      if (f != e && apart <= reachSquared) candidates.push_back({apart, f, palette[f]});
+    }
+    std::sort(candidates.begin(), candidates.end());
+    for (std::uint32_t rank = begin; rank < end; ++rank) {
+      const double ownSquare = own[rank - begin];
+      const LabColor& colour = lab[rank];
+      // Only entries within 2 d of the own entry can be nearer. The least
+      // square, ties to the lower entry, is found without a branch a
+      // candidate; the runner-up square says whether two roots could round
+      // alike, and only then do the roots decide.
+      const double farEnough = withSlack(4 * ownSquare);
+      double least = ownSquare, second = inf;
+      std::uint32_t entry = e;
+      for (const Candidate& c : candidates) {
+        if (c.apart > farEnough) break;
+        const double d2 = squaredDistance(colour, c.colour);
+        const bool better = d2 < least || (d2 == least && c.entry < entry);
+        second = better ? least : std::min(second, d2);
+        least = better ? d2 : least;
+        entry = better ? c.entry : entry;
+      }
+      if (second <= withSlack(least)) {
+        Best best{std::sqrt(ownSquare), e};
+        for (const Candidate& c : candidates) {
+          if (c.apart > farEnough) break;
+          best.offer(colour, c.colour, c.entry);
+        }
+        entry = best.entry;
+      }
+      values[rank] = entryValue[entry];
+    }
+  };
+  // Then the rows, in bands.
+  const std::uint32_t bandRows = std::max<std::uint32_t>(1, target.height / 32);
+  const std::size_t bands = (target.height + bandRows - 1) / bandRows;
+  const auto paint = [&](std::size_t band, int) {
+    const std::uint32_t top = static_cast<std::uint32_t>(band) * bandRows;
+    PaintTarget rows = target;
+    rows.height = std::min(bandRows, target.height - top);
+    rows.data += top * target.rowStride;
+    paintRankValues(pixelRanks.data() + static_cast<std::size_t>(top) * target.width, values.data(),
+                    rows);
+  };
+  inTwoPhases(worthTwoThreads(tree.leafCount + pixelRanks.size() / 4), pieces.size(), search, bands,
+              paint);
 }
 
 NearestWalk::NearestWalk(const SplitTree& tree, const std::vector<LabColor>& lab)

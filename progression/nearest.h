@@ -17,12 +17,6 @@ namespace tavrel {
 // Every rank's colour in CIELAB, as the engine converts it.
 std::vector<LabColor> rankLabs(const SplitTree& tree);
 
-// For every rank, entryValue[its nearest entry] into rankValue; the work in
-// two halves on two threads when asked (the result is the same).
-void nearestValues(const SplitTree& tree, const std::vector<LabColor>& lab, std::uint32_t k,
-                   const std::vector<std::uint32_t>& entryValue, std::uint32_t* rankValue,
-                   bool twoThreads);
-
 // Paints the image for k, every pixel in its nearest palette colour.
 void paintNearest(const SplitTree& tree, const std::vector<std::uint32_t>& pixelRanks,
                   const std::vector<LabColor>& lab, std::uint32_t k, const PaintTarget& target);
