@@ -21,10 +21,10 @@ inline double squaredDistance(const LabColor& p, const LabColor& q) {
   return dL * dL + da * da + db * db;
 }
 
-// Bounds computed from a box are off by a few roundings at most; this slack
-// keeps every entry that could equal the best difference, never dropping one.
 constexpr double inf = std::numeric_limits<double>::infinity();
 
+// A bound computed in doubles is off by a few roundings at most; this slack
+// keeps every entry that could equal the best difference, never dropping one.
 inline double withSlack(double bound) {
   return bound * (1 + 1e-9) + 1e-9;
 }
@@ -37,11 +37,11 @@ inline double distance(const LabColor& p, const LabColor& q) {
 
 // The best of the entries offered so far, by difference, then by entry.
 struct Best {
-  double distance = std::numeric_limits<double>::infinity();
+  double distance = inf;
   std::uint32_t entry = 0;
   // Above this square the root is larger than distance; a larger square can
   // still round to the same root, so the roots decide the rest.
-  double squareLimit = std::numeric_limits<double>::infinity();
+  double squareLimit = inf;
 
   Best() = default;
   Best(double distance_, std::uint32_t entry_)
