@@ -3,7 +3,6 @@
 #include <cstring>
 #include <new>
 #include <optional>
-#include <type_traits>
 
 #include "tavrel/tavrel.h"
 #include "tavrel/tavrel.hpp"
@@ -40,15 +39,6 @@ tavrel_status guarded(Call&& call) noexcept {
   throw tavrel::InvalidArgument(what);
 }
 
-// A C caller may pass any int as an enumeration; in C++ a value outside the
-// enumerators is read through its bytes, never as the enum type.
-template <class Enum>
-std::underlying_type_t<Enum> rawValue(const Enum& value) {
-  std::underlying_type_t<Enum> raw;
-  std::memcpy(&raw, &value, sizeof raw);
-  return raw;
-}
-
 void rgbInto(const std::vector<tavrel::Colour>& colours, uint8_t* rgb, size_t size) {
   if (!rgb || size / 3 < colours.size()) invalid("colour buffer too small");
   for (const tavrel::Colour& c : colours) {
@@ -58,8 +48,8 @@ void rgbInto(const std::vector<tavrel::Colour>& colours, uint8_t* rgb, size_t si
   }
 }
 
-std::optional<tavrel::OutputFormat> outputFormat(const tavrel_output_format& format) {
-  switch (rawValue(format)) {
+std::optional<tavrel::OutputFormat> outputFormat(tavrel_output_format format) {
+  switch (static_cast<int>(format)) {
     case TAVREL_OUTPUT_RGB:
       return tavrel::OutputFormat::Rgb;
     case TAVREL_OUTPUT_RGBA:
@@ -74,8 +64,8 @@ std::optional<tavrel::OutputFormat> outputFormat(const tavrel_output_format& for
   return std::nullopt;
 }
 
-tavrel::Remap remapOf(const tavrel_remap& remap) {
-  switch (rawValue(remap)) {
+tavrel::Remap remapOf(tavrel_remap remap) {
+  switch (static_cast<int>(remap)) {
     case TAVREL_REMAP_CLUSTER:
       return tavrel::Remap::Cluster;
     case TAVREL_REMAP_NEAREST:
@@ -84,8 +74,7 @@ tavrel::Remap remapOf(const tavrel_remap& remap) {
   invalid("unknown remap");
 }
 
-tavrel::Output output(const tavrel_output_format& format, void* out, size_t size,
-                      size_t rowStride) {
+tavrel::Output output(tavrel_output_format format, void* out, size_t size, size_t rowStride) {
   const std::optional<tavrel::OutputFormat> f = outputFormat(format);
   if (!f) invalid("unknown output format");
   return {out, size, rowStride, *f};
@@ -105,7 +94,7 @@ const char* tavrel_version(void) {
 }
 
 const char* tavrel_status_text(tavrel_status status) {
-  switch (rawValue(status)) {
+  switch (static_cast<int>(status)) {
     case TAVREL_OK:
       return "success";
     case TAVREL_INVALID_ARGUMENT:
@@ -127,7 +116,7 @@ tavrel_status tavrel_build(const uint8_t* pixels, uint32_t width, uint32_t heigh
   return guarded([&] {
     if (!out) invalid("no place for the handle");
     tavrel::Pixels p{pixels, width, height, row_stride, tavrel::PixelFormat::Rgb};
-    const auto raw = rawValue(format);
+    const auto raw = static_cast<int>(format);
     if (raw == TAVREL_PIXELS_RGBX) {
       p.format = tavrel::PixelFormat::Rgbx;
     } else if (raw != TAVREL_PIXELS_RGB) {

@@ -29,12 +29,6 @@ inline double withSlack(double bound) {
   return bound * (1 + 1e-9) + 1e-9;
 }
 
-// labDistance itself, written out here so that the loops below inline it;
-// the same operations in the same order give the same bits.
-inline double distance(const LabColor& p, const LabColor& q) {
-  return std::sqrt(squaredDistance(p, q));
-}
-
 // The best of the entries offered so far, by difference, then by entry.
 struct Best {
   double distance = inf;
@@ -216,7 +210,7 @@ NearestWalk::NearestWalk(const SplitTree& tree, const std::vector<LabColor>& lab
   distance_.resize(tree.leafCount);
   CompensatedSum total;
   for (std::uint32_t rank = 0; rank < tree.leafCount; ++rank) {
-    distance_[rank] = distance(lab[rank], palette_[0]);
+    distance_[rank] = labDistance(lab[rank], palette_[0]);
     total.add(static_cast<double>(tree.pixelsBefore[rank + 1] - tree.pixelsBefore[rank]) *
               distance_[rank]);
   }
